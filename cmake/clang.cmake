@@ -1,0 +1,2 @@
+# The fuzzers need libFuzzer, which comes with clang.
+set(CMAKE_CXX_COMPILER clang++)

@@ -1,0 +1,4 @@
+# 64-bit Windows: the same code, for running under wine64.
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(QUILLON_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

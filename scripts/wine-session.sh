@@ -1,0 +1,19 @@
+# Sourced by the scripts that run Windows programs: makes the scratch Wine
+# prefix once and keeps one wineserver running for the whole run, since every
+# Wine start otherwise costs seconds.
+export QUILLON_WINEPREFIX="${QUILLON_WINEPREFIX:-${TMPDIR:-/tmp}/quillon-wine}"
+export WINEPREFIX="$QUILLON_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+wine_session_start() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "making the Wine prefix $WINEPREFIX"
+    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  fi
+  /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+}
+
+wine_session_stop() {
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+}

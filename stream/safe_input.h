@@ -1,0 +1,23 @@
+// Turns every short read of its source into "unexpected end of file", so
+// that format readers never check counts. The bytes a short read did deliver
+// stay consumed.
+#pragma once
+
+#include "stream/filter_input.h"
+
+namespace stream {
+
+class safe_input : public forward_input {
+public:
+    explicit safe_input(input& source) : forward_input(&source) {}
+
+protected:
+    std::uint32_t do_read(void* buffer, std::uint32_t length) override;
+    int do_get() override;
+    size_type do_skip(size_type count) override;
+
+private:
+    [[noreturn]] static void raise_end();
+};
+
+}  // namespace stream

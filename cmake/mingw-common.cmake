@@ -2,6 +2,7 @@
 # needs std::mutex), everything linked statically so that the programs import
 # only system DLLs, and Wine as the emulator that CTest runs them with.
 set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${QUILLON_MINGW_TRIPLE}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${QUILLON_MINGW_TRIPLE}-g++-posix)
 set(CMAKE_RC_COMPILER ${QUILLON_MINGW_TRIPLE}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${QUILLON_MINGW_TRIPLE})

@@ -2,8 +2,6 @@
 
 namespace un {
 
-std::string display_text(const exception& failure) {
-    return failure.where + " exception: " + failure.message + ".";
-}
+std::string display_text(const exception& failure) { return failure.where + " exception: " + failure.message + "."; }
 
 }  // namespace un

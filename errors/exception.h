@@ -11,8 +11,7 @@ namespace un {
 // period; `where` names the raising class.
 class exception {
 public:
-    exception(std::string message, std::string where)
-        : message(std::move(message)), where(std::move(where)) {}
+    exception(std::string message, std::string where) : message(std::move(message)), where(std::move(where)) {}
     virtual ~exception() = default;
 
     std::string message;
@@ -29,8 +28,7 @@ namespace quillon::self {
 // The user's cancel; ends the program quietly with exit code 1.
 class evacuation : public un::exception {
 public:
-    explicit evacuation(std::string message = "")
-        : un::exception(std::move(message), "evacuation") {}
+    explicit evacuation(std::string message = "") : un::exception(std::move(message), "evacuation") {}
 };
 
 }  // namespace quillon::self

@@ -17,9 +17,7 @@ public:
     void close() override { source_->close(); }
 
 protected:
-    std::uint32_t do_read(void* buffer, std::uint32_t length) override {
-        return source_->read(buffer, length);
-    }
+    std::uint32_t do_read(void* buffer, std::uint32_t length) override { return source_->read(buffer, length); }
     int do_get() override { return source_->get(); }
     size_type do_skip(size_type count) override { return source_->skip(count); }
     size_type do_position() override { return source_->position(); }

@@ -76,9 +76,7 @@ void input::unget(int byte) {
     unread(&b, 1);
 }
 
-size_type input::position() {
-    return count_ ? base_ + index_ : do_position();
-}
+size_type input::position() { return count_ ? base_ + index_ : do_position(); }
 
 std::uint32_t input::do_read(void* buffer, std::uint32_t length) {
     auto* out = static_cast<std::uint8_t*>(buffer);

@@ -4,9 +4,7 @@
 
 namespace stream {
 
-void output::write(const std::string& text) {
-    write(text.data(), static_cast<std::uint32_t>(text.size()));
-}
+void output::write(const std::string& text) { write(text.data(), static_cast<std::uint32_t>(text.size())); }
 
 void output::write(const void* bytes, std::uint32_t length) {
     if (bytes == nullptr) return;

@@ -34,8 +34,7 @@ FOLDING_TARGET inline __m128i fold16(__m128i x, __m128i k, __m128i next) {
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
-FOLDING_TARGET std::uint32_t fold(std::uint32_t value, const std::uint8_t* p,
-                                                          std::size_t length) {
+FOLDING_TARGET std::uint32_t fold(std::uint32_t value, const std::uint8_t* p, std::size_t length) {
     if (length < folding_minimum) return crc32_portable(value, p, length);
     const std::size_t tail = length & 15;
     length -= tail;

@@ -1,0 +1,75 @@
+#include "zip/end_header.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "errors/exception.h"
+#include "stream/endian_input.h"
+
+namespace format::zip {
+
+namespace {
+
+constexpr std::uint8_t expected[4] = {0x50, 0x4B, 0x05, 0x06};
+
+std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length) {
+    std::uint32_t total = 0;
+    while (total < length) {
+        std::uint32_t got = input.read(buffer + total, length - total);
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+}  // namespace
+
+bool end_header::valid() const { return std::memcmp(signature, expected, 4) == 0; }
+
+std::uint32_t end_header::read(stream::input& input, bool strict) {
+    read_signature(input, signature);
+    if (strict && !valid()) throw format::exception("bad header artfact", "format::zip::end_header");
+    stream::little_endian_input fields(input);
+    this_disk = static_cast<std::uint16_t>(fields.read_u16());
+    directory_disk = static_cast<std::uint16_t>(fields.read_u16());
+    disk_entries = static_cast<std::uint16_t>(fields.read_u16());
+    total_entries = static_cast<std::uint16_t>(fields.read_u16());
+    directory_size = fields.read_u32();
+    directory_offset = fields.read_u32();
+    const std::uint32_t length = fields.read_u16();
+    // Bytes missing at the end of the file count as 0xFF, as the end of the
+    // input (-1) does when the comment is fetched byte by byte.
+    comment.assign(length, '\xFF');
+    read_fully(input, reinterpret_cast<std::uint8_t*>(comment.data()), length);
+    return size();
+}
+
+stream::size_type end_header::locate(stream::random::input& input, stream::size_type begin) {
+    const stream::size_type s = input.size();
+    if (s < begin || s - begin < fixed_size) return not_found;
+
+    // A file without an archive comment ends with the record.
+    input.seek(s - fixed_size);
+    read(input, false);
+    if (valid() && comment.empty()) return s - fixed_size;
+
+    const auto n = static_cast<std::uint32_t>(std::min<stream::size_type>(largest_size, s - begin));
+    std::vector<std::uint8_t> window(n);
+    input.seek(s - n);
+    read_fully(input, window.data(), n);
+
+    stream::size_type last_signature = not_found;
+    for (std::uint32_t i = n - fixed_size + 1; i-- > 0;) {
+        if (std::memcmp(window.data() + i, expected, 4) != 0) continue;
+        if (last_signature == not_found) last_signature = (s - n) + i;
+        // A comment that itself holds a record is not taken for the archive's
+        // own end: the real record's comment reaches exactly the end of the
+        // file.
+        const std::uint32_t length = window[i + 20] | std::uint32_t(window[i + 21]) << 8;
+        if (i + fixed_size + length == n) return (s - n) + i;
+    }
+    return last_signature;
+}
+
+}  // namespace format::zip

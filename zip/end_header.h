@@ -1,0 +1,42 @@
+// The end of central directory record, and the search for it from the end
+// of the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "stream/random/input.h"
+#include "zip/header.h"
+
+namespace format::zip {
+
+class end_header : public format::header {
+public:
+    bool valid() const override;
+    std::uint32_t read(stream::input& input, bool strict) override;
+    std::uint32_t size() const override { return 22 + static_cast<std::uint32_t>(comment.size()); }
+
+    // The absolute position of the end record in `input`, or `not_found`.
+    // Only the bytes from `begin` (where the archive starts) to the end of the
+    // input are searched, so whatever precedes the archive (the program that
+    // carries it) is never taken for its end record. Among the signatures in
+    // the last 65557 bytes, the last one whose comment ends exactly at the end
+    // of the input wins; when none does, the last signature found.
+    virtual stream::size_type locate(stream::random::input& input, stream::size_type begin = 0);
+
+    static constexpr stream::size_type not_found = ~stream::size_type{0};
+    // Fixed part of the record; the comment may add up to 65535 bytes.
+    static constexpr std::uint32_t fixed_size = 22;
+    static constexpr std::uint32_t largest_size = fixed_size + 65535;
+
+    std::uint16_t this_disk = 0;
+    std::uint16_t directory_disk = 0;
+    std::uint16_t disk_entries = 0;
+    std::uint16_t total_entries = 0;
+    std::uint32_t directory_size = 0;
+    std::uint32_t directory_offset = 0;
+    std::string comment;
+    std::uint8_t signature[4] = {0x50, 0x4B, 0x05, 0x06};
+};
+
+}  // namespace format::zip

@@ -1,0 +1,26 @@
+#include "zip/extended_header.h"
+
+#include <cstring>
+
+#include "errors/exception.h"
+#include "stream/endian_input.h"
+
+namespace format::zip {
+
+namespace {
+constexpr std::uint8_t expected[4] = {0x50, 0x4B, 0x07, 0x08};
+}
+
+bool extended_header::valid() const { return std::memcmp(signature, expected, 4) == 0; }
+
+std::uint32_t extended_header::read(stream::input& input, bool strict) {
+    read_signature(input, signature);
+    if (strict && !valid()) throw format::exception("bad header artfact", "format::zip::extended_header");
+    stream::little_endian_input fields(input);
+    crc = fields.read_u32();
+    compressed_size = fields.read_u32();
+    uncompressed_size = fields.read_u32();
+    return size();
+}
+
+}  // namespace format::zip

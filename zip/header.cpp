@@ -1,0 +1,42 @@
+#include "zip/header.h"
+
+#include <cstring>
+
+#include "errors/exception.h"
+
+namespace format {
+
+namespace {
+
+// Reads until `length` bytes came or the input ends; a short read before the
+// end is allowed by the stream contract and must not truncate a field.
+std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length) {
+    std::uint32_t total = 0;
+    while (total < length) {
+        std::uint32_t got = input.read(buffer + total, length - total);
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+}  // namespace
+
+std::string header::read_string(stream::input& input, std::uint32_t count, std::uint32_t length, bool strict) {
+    if (count > length) {
+        if (strict) throw format::exception("name is too long", "format::header");
+        count = length;
+    }
+    std::string bytes(count, '\0');
+    std::uint32_t got = read_fully(input, reinterpret_cast<std::uint8_t*>(bytes.data()), count);
+    if (strict && got < count) throw format::exception("input stream is too short", "format::header");
+    if (count < length) input.skip(length - count);
+    return bytes;
+}
+
+void header::read_signature(stream::input& input, std::uint8_t (&signature)[4]) {
+    std::memset(signature, 0, sizeof signature);
+    read_fully(input, signature, sizeof signature);
+}
+
+}  // namespace format

@@ -10,6 +10,9 @@ class filter_output : public output {
 public:
     explicit filter_output(output& target) : target_(&target) {}
 
+    // Redirects the output; what was already passed on stays where it went.
+    void set_target(output& target) { target_ = &target; }
+
     using output::write;
     void write(const std::string& text) override { target_->write(text); }
     void write(const void* bytes, std::uint32_t length) override { target_->write(bytes, length); }

@@ -1,0 +1,243 @@
+// quillon-pack: turns a .zip, or files and folders, into a self-extracting
+// program: the stub followed by the archive, every offset counted from the
+// start of the whole file.
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "packer/input_tree.h"
+#include "packer/inspect.h"
+#include "packer/mapped_file.h"
+#include "packer/output_file.h"
+#include "packer/zip_append.h"
+#include "packer/zip_writer.h"
+
+namespace quillon::pack {
+
+namespace {
+
+const char usage[] =
+    "usage: quillon-pack [options] -o OUTPUT INPUT...\n"
+    "       quillon-pack --list SFX\n"
+    "       quillon-pack --test SFX\n"
+    "\n"
+    "Makes OUTPUT, a self-extracting program: a stub followed by a Zip archive.\n"
+    "INPUT is one .zip file (appended as it is, offsets adjusted) or files and\n"
+    "folders (packed into a new archive, names relative to each INPUT's parent).\n"
+    "\n"
+    "  -o OUTPUT             the program to write (replaced only when complete)\n"
+    "  --windows             use the 32-bit Windows stub instead of the POSIX one\n"
+    "  --stub FILE           use FILE as the stub\n"
+    "  -0                    store files without compressing them\n"
+    "  -1 ... -12            Deflate level (default 6); files that do not get\n"
+    "                        smaller are stored\n"
+    "  --passphrase-file F   encrypt files with the passphrase in F (first line)\n"
+    "  --passphrase          ask for the passphrase on the terminal\n"
+    "                        Traditional Zip encryption is weak: it keeps out the\n"
+    "                        curious, not a determined attacker.\n"
+    "  --list SFX            list the entries of a self-extracting program or zip\n"
+    "  --test SFX            decode every entry in memory and check every CRC\n"
+    "  -h, --help            this text\n"
+    "\n"
+    "Exit codes: 0 done, 2 failure (one message on standard error).\n";
+
+struct options {
+    std::string output, stub, passphrase_file, list, test;
+    std::vector<std::string> inputs;
+    bool windows = false, ask_passphrase = false;
+    int level = 6;
+};
+
+options parse(int argc, char** argv) {
+    options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw failure{a + " needs a value"};
+            return argv[++i];
+        };
+        if (a == "-h" || a == "--help") {
+            std::cout << usage;
+            std::exit(0);
+        } else if (a == "-o") {
+            o.output = value();
+        } else if (a == "--windows") {
+            o.windows = true;
+        } else if (a == "--stub") {
+            o.stub = value();
+        } else if (a == "--passphrase-file") {
+            o.passphrase_file = value();
+        } else if (a == "--passphrase") {
+            o.ask_passphrase = true;
+        } else if (a == "--list") {
+            o.list = value();
+        } else if (a == "--test") {
+            o.test = value();
+        } else if (a.size() >= 2 && a[0] == '-' && a.find_first_not_of("0123456789", 1) == std::string::npos) {
+            o.level = std::stoi(a.substr(1));
+            if (o.level > 12) throw failure{"levels go from -0 to -12"};
+        } else if (a == "--") {
+            for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
+        } else if (!a.empty() && a[0] == '-') {
+            throw failure{"unknown option " + a + " (see --help)"};
+        } else {
+            o.inputs.push_back(a);
+        }
+    }
+    return o;
+}
+
+std::string folder_of_program() {
+    std::vector<char> path(4096);
+    ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
+    if (n <= 0) return ".";
+    std::string self(path.data(), static_cast<std::size_t>(n));
+    return self.substr(0, self.rfind('/'));
+}
+
+bool exists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+// The stubs are installed beside the packer; in a build tree the Windows one
+// is in the win32 build folder next to this one.
+std::string find_stub(const options& o) {
+    if (!o.stub.empty()) return o.stub;
+    const std::string here = folder_of_program();
+    std::vector<std::string> places;
+    if (o.windows)
+        places = {here + "/quillon-sfx.exe", here + "/../../win32/bin/quillon-sfx.exe"};
+    else
+        places = {here + "/quillon-sfx"};
+    for (const std::string& place : places)
+        if (exists(place)) return place;
+    throw failure{std::string("cannot find the ") + (o.windows ? "Windows" : "POSIX") + " stub (looked for " +
+                  places.front() + "); name one with --stub"};
+}
+
+std::string read_passphrase_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw failure{"cannot read the passphrase file \"" + path + "\""};
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) throw failure{"the passphrase file \"" + path + "\" is empty"};
+    return line;
+}
+
+std::string prompt_hidden(const char* prompt) {
+    std::cerr << prompt << std::flush;
+    termios saved{};
+    bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (terminal) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    bool got = static_cast<bool>(std::getline(std::cin, line));
+    if (terminal) tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::cerr << "\n";
+    if (!got) throw failure{"no passphrase given"};
+    return line;
+}
+
+std::string ask_passphrase() {
+    if (!isatty(STDIN_FILENO)) throw failure{"--passphrase asks on a terminal; use --passphrase-file otherwise"};
+    std::string first = prompt_hidden("Passphrase: ");
+    if (first.empty()) throw failure{"the passphrase is empty"};
+    if (prompt_hidden("Passphrase again: ") != first) throw failure{"the passphrases differ"};
+    return first;
+}
+
+bool is_zip_name(const std::string& path) {
+    return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".zip") == 0;
+}
+
+// One self-rewriting line on standard error, when it is a terminal.
+class progress_line {
+public:
+    progress_line() : shown_(isatty(STDERR_FILENO)) {}
+    ~progress_line() {
+        if (shown_ && drawn_) std::cerr << "\r\033[K" << std::flush;
+    }
+    void show(std::size_t done, std::size_t total, const std::string& name) {
+        if (!shown_) return;
+        std::cerr << "\r\033[K" << (total ? done * 100 / total : 100) << "% " << name.substr(0, 70) << std::flush;
+        drawn_ = true;
+    }
+
+private:
+    bool shown_, drawn_ = false;
+};
+
+void pack(const options& o) {
+    if (o.output.empty()) throw failure{"name the output with -o (see --help)"};
+    if (o.inputs.empty()) throw failure{"name what to pack (see --help)"};
+    std::string passphrase;
+    if (!o.passphrase_file.empty()) passphrase = read_passphrase_file(o.passphrase_file);
+    if (o.ask_passphrase) passphrase = ask_passphrase();
+    const bool append = o.inputs.size() == 1 && is_zip_name(o.inputs[0]);
+    if (append && !passphrase.empty())
+        throw failure{"a .zip is appended as it is and cannot be encrypted; pack its contents instead"};
+
+    // Everything that can fail on the inputs is checked before the output
+    // is made.
+    std::vector<input_entry> entries;
+    if (!append) {
+        entries = walk_inputs(o.inputs);
+        if (entries.size() > zip_writer::max_entries)
+            throw failure{"more than 65535 entries: the stub reads no Zip64 archives"};
+    }
+    mapped_file stub(find_stub(o));
+
+    output_file out(o.output);
+    out.write(stub.data(), stub.size());
+    if (append) {
+        append_zip(out, o.inputs[0]);
+    } else {
+        zip_writer writer(out);
+        progress_line progress;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const input_entry& e = entries[i];
+            progress.show(i, entries.size(), e.name);
+            entry_info info{e.name, 0, 0, e.mode, e.directory};
+            to_dos_time(e.modified, info.dos_time, info.dos_date);
+            if (e.directory) {
+                writer.add_directory(info);
+                continue;
+            }
+            if (e.size >= zip_writer::max_offset)
+                throw failure{"\"" + e.path + "\" is 4 GiB or larger: the stub reads no Zip64 archives"};
+            mapped_file file(e.path);
+            writer.add_file(info, file.data(), file.size(), o.level, passphrase);
+        }
+        writer.finish();
+    }
+    out.commit();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        options o = parse(argc, argv);
+        if (!o.list.empty()) return list_entries(o.list, std::cout);
+        if (!o.test.empty()) return test_entries(o.test, std::cout);
+        pack(o);
+        return 0;
+    } catch (const failure& f) {
+        std::cerr << "quillon-pack: " << f.message << "\n";
+    } catch (const std::exception& e) {
+        std::cerr << "quillon-pack: " << e.what() << "\n";
+    }
+    return 2;
+}
+
+}  // namespace quillon::pack
+
+int main(int argc, char** argv) { return quillon::pack::main(argc, argv); }

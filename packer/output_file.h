@@ -1,0 +1,43 @@
+// The packer's output: written to a temporary file beside the target and
+// renamed over it only when complete, so a failure leaves no partial output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillon::pack {
+
+class output_file {
+public:
+    explicit output_file(std::string target);
+    // Removes the temporary file unless `commit` was called.
+    ~output_file();
+    output_file(const output_file&) = delete;
+    output_file& operator=(const output_file&) = delete;
+
+    void write(const void* bytes, std::size_t length);
+    void write_u16(std::uint32_t value);
+    void write_u32(std::uint32_t value);
+    std::uint64_t position() const { return position_; }
+
+    // Flushes, makes the file executable and renames it over the target.
+    void commit();
+
+private:
+    void drain();
+
+    std::string target_;
+    std::string temporary_;
+    int fd_ = -1;
+    std::uint64_t position_ = 0;
+    std::vector<std::uint8_t> buffer_;
+    bool committed_ = false;
+};
+
+// A failure of the packer, shown as one line on standard error (exit 2).
+struct failure {
+    std::string message;
+};
+
+}  // namespace quillon::pack

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# quillon-pack from the outside: what it makes is read by unzip, 7z, bsdtar
+# and the POSIX stub; --list and --test; and every refusal leaves no output.
+set -uo pipefail
+
+bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
+pack="$bin/quillon-pack"
+stub="$bin/quillon-sfx"
+work=$(mktemp -d)
+trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME COMMAND...: the command must succeed
+  local name=$1; shift
+  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
+    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
+}
+
+refuses() {  # refuses NAME EXPECTED-TEXT COMMAND...: exit 2, one message, no output file
+  local name=$1 expected=$2; shift 2
+  rm -f "$work/refused.sfx"
+  "$@" >"$work/last.log" 2>&1
+  local code=$?
+  if [ $code -eq 2 ] && grep -qF -- "$expected" "$work/last.log" && [ ! -e "$work/refused.sfx" ] &&
+     [ -z "$(ls "$work" | grep -F 'refused.sfx.partial')" ]; then passed=$((passed + 1)); else
+    echo "FAILED: $name (exit $code, wanted 2 and \"$expected\")"; sed 's/^/    /' "$work/last.log"
+    failures=$((failures + 1)); fi
+}
+
+same_tree() { diff -r "$1" "$2"; }
+
+# A tree of real files: text, binaries, an empty folder, non-ASCII names.
+src="$work/tree"
+mkdir -p "$src/docs/empty" "$src/bin" "$src/καλημέρα"
+cp /usr/share/common-licenses/GPL-3 /usr/share/common-licenses/Apache-2.0 "$src/docs/"
+cp /bin/ls "$src/bin/"
+head -c 300000 /dev/urandom >"$src/bin/random.bin"
+: >"$src/docs/empty.txt"
+echo "crème brûlée" >"$src/καλημέρα/café.txt"
+touch -d '2021-06-15 10:20:30' "$src/docs/GPL-3"
+
+cd "$work"
+
+# -- new archives: read by the peer tools, same content back
+check "pack a folder" "$pack" --stub /bin/true -o plain.sfx tree
+check "unzip tests the packed program" unzip -tq plain.sfx
+check "7z tests the packed program" 7z t plain.sfx
+check "bsdtar lists the packed program" bsdtar -tf plain.sfx
+check "unzip extracts the same tree" bash -c "mkdir u && cd u && unzip -q ../plain.sfx && diff -r ../tree tree"
+check "modification time kept" bash -c "[ \"\$(stat -c %Y u/tree/docs/GPL-3)\" = \"\$(stat -c %Y tree/docs/GPL-3)\" ]"
+check "empty folder is an entry" bash -c "unzip -l plain.sfx | grep -q 'tree/docs/empty/$'"
+check "non-ASCII names are UTF-8 with the flag" bash -c "python3 -c \"
+import zipfile; z = zipfile.ZipFile('plain.sfx')
+i = z.getinfo('tree/καλημέρα/café.txt'); assert i.flag_bits & 0x800, i.flag_bits\""
+check "incompressible data is stored" bash -c "python3 -c \"
+import zipfile; z = zipfile.ZipFile('plain.sfx')
+assert z.getinfo('tree/bin/random.bin').compress_type == 0
+assert z.getinfo('tree/docs/GPL-3').compress_type == 8\""
+check "the output is executable" test -x plain.sfx
+check "level 0 stores everything" bash -c "'$pack' --stub /bin/true -0 -o stored.sfx tree && python3 -c \"
+import zipfile; assert all(i.compress_type == 0 for i in zipfile.ZipFile('stored.sfx').infolist())\""
+check "level 12 makes a smaller archive than level 1" bash -c "'$pack' --stub /bin/true -1 -o l1.sfx tree &&
+  '$pack' --stub /bin/true -12 -o l12.sfx tree && [ \$(stat -c %s l12.sfx) -lt \$(stat -c %s l1.sfx) ]"
+
+# -- appended zips keep working for the peer tools
+(cd tree && zip -qr ../infozip.zip . && python3 -c "
+import zipfile, os
+with zipfile.ZipFile('../python.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    for root, dirs, files in os.walk('.'):
+        for f in files: z.write(os.path.join(root, f))")
+for zip in infozip python; do
+  check "append $zip zip" "$pack" --stub /bin/ls -o "$zip.sfx" "$zip.zip"
+  check "unzip -l reads the appended $zip zip" unzip -l "$zip.sfx"
+  check "unzip -t accepts the appended $zip zip without offset warnings" bash -c "unzip -t $zip.sfx 2>&1 | grep -v -q 'bytes in the beginning' && unzip -tq $zip.sfx"
+done
+
+# -- encryption
+echo "open sesame" >pw
+check "encrypt" "$pack" --stub /bin/true --passphrase-file pw -o secret.sfx tree
+check "unzip -P decrypts" bash -c "mkdir s && cd s && unzip -q -P 'open sesame' ../secret.sfx && diff -r ../tree tree"
+check "a wrong passphrase fails in unzip" bash -c "! unzip -tq -P nope secret.sfx"
+check "help says the encryption is weak" bash -c "'$pack' --help | grep -q weak"
+
+# -- the stub itself, where it is built
+if [ -x "$stub" ]; then
+  check "pack with the default stub" "$pack" -o real.sfx tree
+  check "the stub extracts what the packer made" bash -c "mkdir x && cd x && ../real.sfx -q && diff -r ../tree tree"
+  check "the stub extracts an appended Info-ZIP zip" bash -c "'$pack' -o zipped.sfx infozip.zip && mkdir y && cd y && ../zipped.sfx -q && diff -r ../tree ."
+  check "the stub decrypts with the piped passphrase" bash -c "'$pack' --passphrase-file pw -o real-secret.sfx tree &&
+    mkdir z && cd z && ../real-secret.sfx <<< \$'\nopen sesame' 2>/dev/null && diff -r ../tree tree"
+  check "--test passes a good program" "$pack" --test real.sfx
+  check "--list names every entry" bash -c "'$pack' --list real.sfx | grep -q 'tree/καλημέρα/café.txt'"
+  check "--test passes an encrypted program given the passphrase" bash -c "'$pack' --test real-secret.sfx --passphrase-file pw"
+  # Damage one byte in the middle of the deflated GPL text.
+  cp real.sfx damaged.sfx
+  offset=$(python3 -c "
+import zipfile; z = zipfile.ZipFile('damaged.sfx'); i = z.getinfo('tree/docs/GPL-3')
+print(i.header_offset + 30 + len(i.filename.encode()) + i.compress_size // 2)")
+  printf '\xff' | dd of=damaged.sfx bs=1 seek="$offset" conv=notrunc status=none
+  check "--test fails a damaged program with exit 2" bash -c "'$pack' --test damaged.sfx; [ \$? -eq 2 ]"
+else
+  echo "note: $stub is not built; the stub round trips were skipped"
+fi
+
+# -- refusals: one message, exit 2, nothing left behind
+refuses "missing input" "cannot find" "$pack" --stub /bin/true -o "$work/refused.sfx" no-such-folder
+refuses "a .zip that is not one" "is not a Zip archive" bash -c "echo text > fake.zip; '$pack' --stub /bin/true -o '$work/refused.sfx' fake.zip"
+refuses "missing stub" "cannot open" "$pack" --stub /no/such/stub -o "$work/refused.sfx" tree
+refuses "no output named" "name the output" "$pack" --stub /bin/true tree
+refuses "unknown option" "unknown option" "$pack" --frobnicate -o "$work/refused.sfx" tree
+refuses "level out of range" "levels go from" "$pack" -13 -o "$work/refused.sfx" tree
+refuses "a file of 4 GiB" "4 GiB or larger" bash -c "mkdir big && truncate -s 4G big/huge && '$pack' --stub /bin/true -o '$work/refused.sfx' big"
+if [ "$(id -u)" != 0 ]; then
+  refuses "unreadable folder" "cannot read the folder" bash -c "mkdir -p locked/inner && chmod 000 locked/inner && '$pack' --stub /bin/true -o '$work/refused.sfx' locked"
+fi
+refuses "more than 65535 entries" "65535 entries" bash -c "mkdir many && python3 -c \"
+import os
+for i in range(65536): open(f'many/{i}', 'w').close()\" && '$pack' --stub /bin/true -o '$work/refused.sfx' many"
+echo keep >kept.sfx
+refuses "a failed pack over an existing output" "cannot find" "$pack" --stub /bin/true -o kept.sfx nothing-here
+check "a failed pack keeps the existing output" grep -q keep kept.sfx
+
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]

@@ -1,0 +1,104 @@
+#include "app/posix/console.h"
+
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace quillon::self {
+
+namespace {
+
+bool status_shown = false;
+
+void write_all(const std::string& text) {
+    const char* next = text.data();
+    std::size_t left = text.size();
+    while (left != 0) {
+        const ssize_t done = ::write(STDERR_FILENO, next, left);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return;  // nowhere to report it
+        next += done, left -= static_cast<std::size_t>(done);
+    }
+}
+
+// Turns echo off on a terminal for as long as it lives.
+class hidden_input {
+public:
+    hidden_input() {
+        if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    }
+    ~hidden_input() {
+        if (!active_) return;
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        write_all("\n");  // the Enter that was not echoed
+    }
+    hidden_input(const hidden_input&) = delete;
+    hidden_input& operator=(const hidden_input&) = delete;
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+bool read_line(std::string& line) {
+    char* text = nullptr;
+    std::size_t capacity = 0;
+    const ssize_t length = getline(&text, &capacity, stdin);
+    if (length < 0) {
+        std::free(text);
+        return false;
+    }
+    line.assign(text, static_cast<std::size_t>(length));
+    std::free(text);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return true;
+}
+
+}  // namespace
+
+void console::write(const std::string& text) {
+    status("");
+    write_all(text);
+}
+
+void console::status(const std::string& text) {
+    if (!status_shown && text.empty()) return;
+    std::string line = "\r";
+    // Cut to the width, counting a UTF-8 sequence as one column.
+    const int columns = width() - 1;
+    int used = 0;
+    for (char c : text) {
+        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+        if (!continuation && used == columns) break;
+        if (!continuation) ++used;
+        line += c;
+    }
+    line += "\x1b[K";  // erases the rest of an earlier, longer line
+    write_all(line);
+    status_shown = !text.empty();
+}
+
+bool console::ask(const std::string& prompt, std::string& answer, bool secret) {
+    write(prompt);
+    if (!secret) return read_line(answer);
+    hidden_input hidden;
+    return read_line(answer);
+}
+
+bool console::error_is_terminal() { return isatty(STDERR_FILENO) != 0; }
+
+int console::width() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
+}  // namespace quillon::self

@@ -1,0 +1,268 @@
+// Self-location: the end of the executable image from the program's own
+// headers, on hand-built PE and ELF images (well-formed, damaged, short) and
+// on real executables.
+#include "app/image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+using quillon::self::image;
+
+class memory_source : public image::source {
+public:
+    explicit memory_source(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    std::uint64_t size() override { return bytes_.size(); }
+    bool read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+        if (offset > bytes_.size() || length > bytes_.size() - offset) return false;
+        std::memcpy(buffer, bytes_.data() + offset, length);
+        return true;
+    }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// Little- or big-endian field writer over a growing byte vector.
+struct builder {
+    std::vector<std::uint8_t> bytes;
+    bool big_endian = false;
+
+    void put(std::size_t offset, std::uint64_t value, std::size_t width) {
+        if (bytes.size() < offset + width) bytes.resize(offset + width);
+        for (std::size_t i = 0; i < width; ++i) {
+            std::size_t shift = big_endian ? (width - 1 - i) * 8 : i * 8;
+            bytes[offset + i] = static_cast<std::uint8_t>(value >> shift);
+        }
+    }
+    void grow(std::size_t size) {
+        if (bytes.size() < size) bytes.resize(size);
+    }
+};
+
+std::uint64_t pe_end(const builder& made) {
+    memory_source bytes(made.bytes);
+    return image::pe_end(bytes);
+}
+
+std::uint64_t end_of(const builder& made) {
+    memory_source bytes(made.bytes);
+    return image::end_of(bytes);
+}
+
+// A PE image: MS-DOS header pointing at 0x80, the "PE\0\0" header with the
+// given optional header size, and sections of the given raw sizes laid out
+// one after the other from 0x400.
+builder pe_image(std::uint16_t optional_size, const std::vector<std::uint32_t>& raw_sizes) {
+    builder made;
+    made.put(0, 'M' | ('Z' << 8), 2);
+    made.put(0x3C, 0x80, 4);                      // e_lfanew
+    made.put(0x80, 0x00004550, 4);                // "PE\0\0"
+    made.put(0x80 + 4 + 2, raw_sizes.size(), 2);  // NumberOfSections
+    made.put(0x80 + 4 + 16, optional_size, 2);    // SizeOfOptionalHeader
+    std::size_t table = 0x80 + 24 + optional_size;
+    std::uint32_t pointer = 0x400;
+    for (std::size_t i = 0; i < raw_sizes.size(); ++i) {
+        std::size_t header = table + 40 * i;
+        made.put(header, 0x7865742E, 4);                       // ".tex" of the name
+        made.put(header + 16, raw_sizes[i], 4);                // SizeOfRawData
+        made.put(header + 20, raw_sizes[i] ? pointer : 0, 4);  // PointerToRawData
+        pointer += raw_sizes[i];
+    }
+    made.grow(pointer);
+    return made;
+}
+
+TEST(image_pe, the_product_layout_ends_after_its_last_section) {
+    // The 32-bit layout: optional header of 224 bytes, so the table is at
+    // PE header + 0xF8; sections from 0x400.
+    builder made = pe_image(224, {0x14E00, 0x5200, 0x800, 0x1000});
+    EXPECT_EQ(pe_end(made), 0x1BC00u);
+}
+
+TEST(image_pe, the_section_table_follows_the_optional_header_of_the_given_size) {
+    // PE32+ has a 240-byte optional header; a fixed 0xF8 would read the
+    // table 16 bytes too early and take garbage for the sizes.
+    builder made = pe_image(240, {0x600, 0x200, 0x200});
+    EXPECT_EQ(pe_end(made), 0x400u + 0xA00u);
+    builder odd = pe_image(0x1000 - 0x98, {0x200});  // table after a large optional header
+    odd.grow(0x2000);
+    EXPECT_EQ(pe_end(odd), 0x600u);
+}
+
+TEST(image_pe, sections_without_raw_data_add_nothing) {
+    builder made = pe_image(224, {0x200, 0, 0x200});  // a .bss-like section in the middle
+    EXPECT_EQ(pe_end(made), 0x800u);
+}
+
+TEST(image_pe, appended_bytes_are_not_part_of_the_image) {
+    builder made = pe_image(224, {0x200, 0x200});
+    made.grow(made.bytes.size() + 5000);
+    EXPECT_EQ(pe_end(made), 0x800u);
+}
+
+TEST(image_pe, short_or_damaged_headers_give_zero) {
+    EXPECT_EQ(pe_end(builder{}), 0u);  // empty file
+    builder tiny;
+    tiny.grow(0x3E);  // ends inside e_lfanew
+    EXPECT_EQ(pe_end(tiny), 0u);
+
+    builder far = pe_image(224, {0x200});
+    far.put(0x3C, 0xFFFFFFF0u, 4);  // e_lfanew far beyond the file
+    EXPECT_EQ(pe_end(far), 0u);
+
+    builder no_sections = pe_image(224, {});
+    no_sections.grow(0x400);
+    EXPECT_EQ(pe_end(no_sections), 0u);
+
+    builder cut = pe_image(224, {0x200, 0x200});
+    cut.bytes.resize(0x80 + 24 + 224 + 40 + 20);  // ends inside the second section header
+    EXPECT_EQ(pe_end(cut), 0u);
+
+    builder many = pe_image(224, {0x200});
+    many.put(0x80 + 6, 0xFFFF, 2);  // 65535 sections claimed, one present
+    EXPECT_EQ(pe_end(many), 0u);
+}
+
+TEST(image_pe, an_image_larger_than_the_file_is_damaged) {
+    builder made = pe_image(224, {0x200, 0x200});
+    made.bytes.resize(0x600);  // the second section's data is missing
+    EXPECT_EQ(pe_end(made), 0u);
+
+    builder wraps = pe_image(224, {0x200, 0x200});
+    wraps.put(0x80 + 24 + 224 + 40 + 16, 0xFFFFFF00u, 4);  // sum wraps in 32 bits
+    EXPECT_EQ(pe_end(wraps), 0u);
+}
+
+// An ELF image with one loadable segment over [0, 0x300), a .bss section
+// without file space, a .text section and the section header table at the
+// end, after the given padding.
+builder elf_image(bool wide, bool big_endian) {
+    builder made;
+    made.big_endian = big_endian;
+    const std::size_t header = wide ? 64 : 52, program_entry = wide ? 56 : 32, section_entry = wide ? 64 : 40;
+    const std::size_t word = wide ? 8 : 4;
+    made.put(0, 0x7F, 1), made.put(1, 'E', 1), made.put(2, 'L', 1), made.put(3, 'F', 1);
+    made.put(4, wide ? 2 : 1, 1);        // EI_CLASS
+    made.put(5, big_endian ? 2 : 1, 1);  // EI_DATA
+    made.put(6, 1, 1);                   // EI_VERSION
+    const std::size_t phoff = header, shoff = 0x400;
+    made.put(wide ? 0x20 : 0x1C, phoff, word);       // e_phoff
+    made.put(wide ? 0x28 : 0x20, shoff, word);       // e_shoff
+    made.put(wide ? 0x36 : 0x2A, program_entry, 2);  // e_phentsize
+    made.put(wide ? 0x38 : 0x2C, 1, 2);              // e_phnum
+    made.put(wide ? 0x3A : 0x2E, section_entry, 2);  // e_shentsize
+    made.put(wide ? 0x3C : 0x30, 3, 2);              // e_shnum: null, .bss, .text
+    // Program header: PT_LOAD, offset 0, file size 0x300.
+    made.put(phoff, 1, 4);
+    made.put(phoff + (wide ? 8 : 4), 0, word);
+    made.put(phoff + (wide ? 32 : 16), 0x300, word);
+    // Section 1: .bss (SHT_NOBITS) claiming far more than the file holds.
+    std::size_t bss = shoff + section_entry;
+    made.put(bss + 4, 8, 4);
+    made.put(bss + (wide ? 24 : 16), 0x300, word);
+    made.put(bss + (wide ? 32 : 20), 0x100000, word);
+    // Section 2: .text (SHT_PROGBITS) over [0x300, 0x3F0).
+    std::size_t text = shoff + 2 * section_entry;
+    made.put(text + 4, 1, 4);
+    made.put(text + (wide ? 24 : 16), 0x300, word);
+    made.put(text + (wide ? 32 : 20), 0xF0, word);
+    made.grow(shoff + 3 * section_entry);
+    return made;
+}
+
+TEST(image_elf, the_end_is_the_section_header_table_in_every_class_and_byte_order) {
+    for (bool wide : {false, true}) {
+        for (bool big : {false, true}) {
+            builder made = elf_image(wide, big);
+            const std::uint64_t end = made.bytes.size();
+            made.grow(end + 777);  // the appended archive
+            EXPECT_EQ(end_of(made), end) << "wide " << wide << " big endian " << big;
+        }
+    }
+}
+
+TEST(image_elf, a_section_or_segment_past_the_table_sets_the_end) {
+    builder made = elf_image(true, false);
+    made.put(64 + 32, 0x1000, 8);  // the segment now ends at 0x1000, past the table
+    made.grow(0x1800);
+    EXPECT_EQ(end_of(made), 0x1000u);
+
+    builder text = elf_image(false, false);
+    text.put(0x400 + 2 * 40 + 16, 0x500, 4);  // .text moved behind the table
+    text.grow(0x800);
+    EXPECT_EQ(end_of(text), 0x5F0u);
+}
+
+TEST(image_elf, very_many_sections_are_counted_from_the_first_section_header) {
+    builder made = elf_image(true, false);
+    made.put(0x3C, 0, 2);  // e_shnum 0: the count is in section 0's sh_size
+    made.put(0x400 + 32, 3, 8);
+    made.grow(made.bytes.size() + 100);
+    EXPECT_EQ(end_of(made), 0x400u + 3 * 64);
+}
+
+TEST(image_elf, short_or_damaged_headers_give_zero) {
+    builder header_only = elf_image(true, false);
+    header_only.bytes.resize(40);  // ends inside the ELF header
+    EXPECT_EQ(end_of(header_only), 0u);
+
+    builder cut = elf_image(true, false);
+    cut.bytes.resize(0x400 + 64);  // the section header table is cut
+    EXPECT_EQ(end_of(cut), 0u);
+
+    builder segment = elf_image(false, false);
+    segment.put(52 + 16, 0x7FFFFFFF, 4);  // a segment larger than the file
+    EXPECT_EQ(end_of(segment), 0u);
+
+    builder wraps = elf_image(true, false);
+    wraps.put(0x400 + 2 * 64 + 24, 0xFFFFFFFFFFFFFF00u, 8);  // offset + size wraps
+    EXPECT_EQ(end_of(wraps), 0u);
+
+    builder entry = elf_image(true, false);
+    entry.put(0x3A, 8, 2);  // section headers of 8 bytes
+    EXPECT_EQ(end_of(entry), 0u);
+
+    builder many = elf_image(true, false);
+    many.put(0x3C, 0xFFFF, 2);  // 65535 sections claimed
+    EXPECT_EQ(end_of(many), 0u);
+
+    builder unknown = elf_image(true, false);
+    unknown.put(4, 3, 1);  // no such ELF class
+    EXPECT_EQ(end_of(unknown), 0u);
+}
+
+// Real executables: nothing appended, so the image ends at the file's end.
+std::vector<std::uint8_t> file_bytes(const std::string& name) {
+    std::ifstream file(name, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(image_real, the_stubs_that_were_built_end_at_their_file_size) {
+    std::vector<std::string> stubs;
+    if (const char* binary = std::getenv("QUILLON_BINARY_DIR"))
+        stubs.push_back(std::string(binary) + "/bin/quillon-sfx");
+    for (const char* build : {"win32", "win64", "native", "app-win32", "app-win64", "app-native"}) {
+        stubs.push_back(std::string(QUILLON_SOURCE_DIR) + "/build/" + build + "/bin/quillon-sfx.exe");
+        stubs.push_back(std::string(QUILLON_SOURCE_DIR) + "/build/" + build + "/bin/quillon-sfx");
+    }
+    int found = 0;
+    for (const std::string& name : stubs) {
+        std::vector<std::uint8_t> bytes = file_bytes(name);
+        if (bytes.empty()) continue;
+        ++found;
+        const std::uint64_t size = bytes.size();
+        memory_source source(std::move(bytes));
+        EXPECT_EQ(image::end_of(source), size) << name;
+    }
+    if (found == 0) GTEST_SKIP() << "no stub built yet";
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+#include "io/directory.h"
+
+#include "errors/exception.h"
+#include "io/system.h"
+
+namespace io {
+
+void directory::create(bool) {
+    // Something of that name, even a file, counts as done.
+    if (path().empty() || exists()) return;
+    if (!system::create_directory(path()))
+        throw io::exception("cannot create " + path().join().narrow(), "io::directory", 0);
+}
+
+void directory::remove(bool report) {
+    if (!system::remove_directory(path()) && report)
+        throw io::exception("cannot delete " + path().join().narrow(), "io::directory", 0);
+}
+
+}  // namespace io

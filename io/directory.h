@@ -1,0 +1,22 @@
+// A folder.
+#pragma once
+
+#include "io/item.h"
+
+namespace io {
+
+class directory : public item {
+public:
+    directory() = default;
+    explicit directory(const io::path& path) : item(path) {}
+
+    // Creates this one folder (its parent must exist) unless the path is
+    // empty or something exists under it already; the flag is ignored.
+    // Throws io::exception "cannot create <path>".
+    void create(bool flag = true) override;
+    // Removes the (empty) folder; with `report`, a failure throws
+    // io::exception "cannot delete <path>".
+    void remove(bool report = true) override;
+};
+
+}  // namespace io

@@ -1,0 +1,149 @@
+#include "io/fork.h"
+
+#include "errors/exception.h"
+#include "io/item.h"
+#include "io/system.h"
+#include "io/system_error.h"
+
+namespace io {
+namespace {
+
+const char* const where = "io::fork";
+
+}  // namespace
+
+fork::~fork() {
+    if (is_open() && !standard_) system::close(handle_);
+}
+
+fork::handle_type fork::open_mode(int mode) {
+    if (mode < system::read_existing || mode > system::create_truncate) {
+        raise_system_error(name(), "unknown fork open mode", where);
+        return invalid_handle;
+    }
+    return system::open(name(), mode);
+}
+
+void fork::open() {
+    close(false);
+    handle_ = open_mode(system::read_existing);
+    if (!is_open()) raise_system_error(name(), "cannot open", where);
+}
+
+void fork::open_rw() {
+    close(false);
+    handle_ = open_mode(system::read_write);
+    if (!is_open()) raise_system_error(name(), "cannot open_rw", where);
+}
+
+void fork::create(bool replace) {
+    close(false);
+    int mode = replace ? system::create_truncate : system::create_new;
+    handle_ = open_mode(mode);
+    if (is_open()) return;
+    // The system may refuse a character of the name: repair the last
+    // component and try once more under the repaired (and free) name.
+    io::path asked = owner().path();
+    if (owner().replace_illegal_characters()) owner().resolve_name_conflict(999);
+    handle_ = open_mode(mode);
+    if (is_open()) return;
+    std::int32_t code = system::last_error();
+    owner().path() = asked;
+    system::set_last_error(code);
+    raise_system_error(name(), "cannot create", where);
+}
+
+void fork::open_standard(int which, const char* operation) {
+    close(false);
+    handle_type handle = system::standard_handle(which);
+    if (handle == invalid_handle) {
+        raise_system_error(name(), operation, where);
+        return;
+    }
+    handle_ = handle;
+    standard_ = true;
+}
+
+void fork::open_stdin() { open_standard(0, "cannot open stdin"); }
+
+void fork::open_stdout() { open_standard(1, "cannot open stdout"); }
+
+void fork::open_stderr() { open_standard(2, "cannot open stderr"); }
+
+void fork::close(bool report) {
+    if (!is_open()) return;
+    bool closed = system::close(handle_);
+    handle_ = invalid_handle;
+    standard_ = false;
+    if (!closed && report) raise_system_error(name(), "cannot close", where);
+}
+
+bool fork::is_character_device() { return system::is_character_device(handle_); }
+
+std::uint32_t fork::read(void* buffer, std::uint32_t count) {
+    if (count == 0) return 0;
+    std::uint32_t done = 0;
+    if (!system::read(handle_, buffer, count, done)) raise_system_error(name(), "cannot read from", where);
+    return done;
+}
+
+void fork::write(const void* buffer, std::uint32_t count) {
+    if (count == 0) return;
+    if (!system::write(handle_, buffer, count)) raise_system_error(name(), "cannot write to", where);
+}
+
+std::uint64_t fork::size() {
+    if (!is_open()) {
+        // Asked of a closed fork: open it for the question only.
+        try {
+            open();
+            std::uint64_t answer = size();
+            close(false);
+            return answer;
+        } catch (const un::exception&) {
+            close(false);
+            return 0;
+        }
+    }
+    std::uint64_t answer = 0;
+    if (!system::size(handle_, answer)) raise_system_error(name(), "cannot determine the size of", where);
+    return answer;
+}
+
+std::uint64_t fork::position() {
+    if (!is_open()) return ~std::uint64_t{0};
+    std::uint64_t answer = 0;
+    if (!system::position(handle_, answer)) raise_system_error(name(), "cannot get position of", where);
+    return answer;
+}
+
+void fork::seek(std::uint64_t position) {
+    if (!is_open()) return;
+    if (!system::seek(handle_, position)) raise_system_error(name(), "cannot set the position of", where);
+}
+
+void fork::resize(std::uint64_t size) {
+    if (!is_open()) return;
+    std::uint64_t here = position();
+    seek(size);
+    bool resized = system::end_file_here(handle_);
+    std::int32_t code = system::last_error();
+    seek(here);
+    if (resized) return;
+    system::set_last_error(code);
+    raise_system_error(name(), "cannot resize", where);
+}
+
+void fork::flush(bool report) {
+    if (!is_open()) return;
+    if (!system::flush(handle_) && report) raise_system_error(name(), "cannot flush", where);
+}
+
+void fork::remove(bool report) {
+    close(false);
+    if (!system::remove_file(name()) && report) raise_system_error(name(), "cannot delete", where);
+}
+
+bool fork::exists() const { return system::exists(name()); }
+
+}  // namespace io

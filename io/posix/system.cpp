@@ -1,0 +1,200 @@
+// The POSIX backend: names are the UTF-8 narrow form of the joined path,
+// errors are errno with strerror's text.
+#define _FILE_OFFSET_BITS 64
+
+#include "io/system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "errors/exception.h"
+#include "io/system_error.h"
+
+namespace io {
+namespace system {
+namespace {
+
+// The narrow name, or false when the text has no narrow form (which no
+// system call could have handed out); errno is then EINVAL.
+bool narrow_name(const io::path& name, std::string& out) {
+    try {
+        out = name.join().narrow();
+        return true;
+    } catch (const any::exception&) {
+        errno = EINVAL;
+        return false;
+    }
+}
+
+int descriptor(handle_type handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+const std::u16string& separators() {
+    static const std::u16string slash = u"/";
+    return slash;
+}
+
+handle_type open(const io::path& name, int mode) {
+    static const int flags[] = {O_RDONLY, O_RDWR, O_RDWR | O_CREAT | O_EXCL, O_RDWR | O_CREAT | O_TRUNC};
+    std::string text;
+    if (!narrow_name(name, text)) return io::fork::invalid_handle;
+    int fd;
+    do {
+        // 0666 less the umask, as every program creates files.
+        fd = ::open(text.c_str(), flags[mode] | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return io::fork::invalid_handle;
+    // A folder opens for reading here but is no file to read (Windows
+    // refuses it at the open).
+    struct stat status;
+    if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return io::fork::invalid_handle;
+    }
+    return fd;
+}
+
+handle_type standard_handle(int which) {
+    if (fcntl(which, F_GETFD) < 0) return io::fork::invalid_handle;
+    return which;
+}
+
+bool close(handle_type handle) { return ::close(descriptor(handle)) == 0; }
+
+bool is_character_device(handle_type handle) {
+    struct stat status;
+    return fstat(descriptor(handle), &status) == 0 && S_ISCHR(status.st_mode);
+}
+
+bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    ssize_t got;
+    do got = ::read(descriptor(handle), buffer, count);
+    while (got < 0 && errno == EINTR);
+    done = got > 0 ? static_cast<std::uint32_t>(got) : 0;
+    return got >= 0;
+}
+
+bool write(handle_type handle, const void* buffer, std::uint32_t count) {
+    // A short write is continued; the next call reports why it was short
+    // (a full disk, for example).
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (count > 0) {
+        ssize_t put = ::write(descriptor(handle), bytes, count);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        if (put == 0) {
+            errno = EIO;
+            return false;
+        }
+        bytes += put;
+        count -= static_cast<std::uint32_t>(put);
+    }
+    return true;
+}
+
+bool size(handle_type handle, std::uint64_t& size) {
+    struct stat status;
+    if (fstat(descriptor(handle), &status) != 0) return false;
+    size = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
+
+bool position(handle_type handle, std::uint64_t& position) {
+    off_t here = lseek(descriptor(handle), 0, SEEK_CUR);
+    if (here < 0) return false;
+    position = static_cast<std::uint64_t>(here);
+    return true;
+}
+
+bool seek(handle_type handle, std::uint64_t position) {
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    return lseek(descriptor(handle), static_cast<off_t>(position), SEEK_SET) >= 0;
+}
+
+bool end_file_here(handle_type handle) {
+    off_t here = lseek(descriptor(handle), 0, SEEK_CUR);
+    return here >= 0 && ftruncate(descriptor(handle), here) == 0;
+}
+
+bool flush(handle_type handle) { return fsync(descriptor(handle)) == 0; }
+
+bool remove_file(const io::path& name) {
+    std::string text;
+    return narrow_name(name, text) && unlink(text.c_str()) == 0;
+}
+
+bool exists(const io::path& name) {
+    // Anything that has this name, a dangling symbolic link too.
+    std::string text;
+    struct stat status;
+    return narrow_name(name, text) && lstat(text.c_str(), &status) == 0;
+}
+
+bool is_directory(const io::path& name) {
+    std::string text;
+    struct stat status;
+    return narrow_name(name, text) && stat(text.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+bool create_directory(const io::path& name) {
+    std::string text;
+    return narrow_name(name, text) && mkdir(text.c_str(), 0777) == 0;  // less the umask
+}
+
+bool remove_directory(const io::path& name) {
+    std::string text;
+    return narrow_name(name, text) && rmdir(text.c_str()) == 0;
+}
+
+void apply_info(const io::path& name, const io::item_info& info) {
+    std::string text;
+    if (!narrow_name(name, text)) return;
+    // The modification time to the nanosecond; the access time stays. There
+    // is no creation time to set.
+    if (info.has_modified) {
+        std::int64_t ticks = info.modified.ticks() - io::time::unix_epoch;
+        std::int64_t seconds = ticks / io::time::ticks_per_second;
+        std::int64_t rest = ticks % io::time::ticks_per_second;
+        if (rest < 0) rest += io::time::ticks_per_second, --seconds;
+        struct timespec times[2];
+        times[0].tv_sec = 0;
+        times[0].tv_nsec = UTIME_OMIT;
+        times[1].tv_sec = static_cast<time_t>(seconds);
+        times[1].tv_nsec = static_cast<long>(rest * 100);
+        utimensat(AT_FDCWD, text.c_str(), times, 0);
+    }
+    // Read-only takes every write permission away; otherwise the owner may
+    // write. The archive attribute has no counterpart.
+    struct stat status;
+    if (stat(text.c_str(), &status) != 0) return;
+    mode_t mode = status.st_mode & 07777;
+    if (info.attribute_word() & io::item_info::read_only_attribute)
+        mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    if (mode != (status.st_mode & 07777)) chmod(text.c_str(), mode);
+}
+
+std::int32_t last_error() { return errno; }
+
+void set_last_error(std::int32_t code) { errno = code; }
+
+}  // namespace system
+
+void raise_system_error(const io::path& name, const std::string& operation, const std::string& where) {
+    int code = errno;
+    // A reader that went away ends the data; it is no failure.
+    if (code == EPIPE) return;
+    throw io::exception(system_error_message(operation, name, code, std::strerror(code)), where, code);
+}
+
+}  // namespace io

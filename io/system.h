@@ -1,0 +1,61 @@
+// What the file layer needs from the operating system: one implementation
+// per system, in io/win32/ and io/posix/. Everything above these calls is
+// shared. Calls that report a bool leave the system's last error set when
+// they fail, for `raise_system_error`.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/fork.h"
+#include "io/item_info.h"
+#include "io/path.h"
+
+namespace io::system {
+
+using handle_type = io::fork::handle_type;
+
+// The separator set of the system's own paths.
+const std::u16string& separators();
+
+// Open modes of io::fork.
+enum open_mode : int {
+    read_existing = 0,    // read; others may read and write
+    read_write = 1,       // read and write an existing file
+    create_new = 2,       // a new file; an existing one is an error
+    create_truncate = 3,  // a new file, or an existing one emptied
+};
+
+// io::fork::invalid_handle on failure.
+handle_type open(const io::path& name, int mode);
+// 0 standard input, 1 output, 2 error; io::fork::invalid_handle when the
+// process has none.
+handle_type standard_handle(int which);
+bool close(handle_type handle);
+bool is_character_device(handle_type handle);
+bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& done);
+// Writes everything unless the system reports an error.
+bool write(handle_type handle, const void* buffer, std::uint32_t count);
+bool size(handle_type handle, std::uint64_t& size);
+bool position(handle_type handle, std::uint64_t& position);
+bool seek(handle_type handle, std::uint64_t position);
+// Ends the file at the current position (truncating or extending it).
+bool end_file_here(handle_type handle);
+bool flush(handle_type handle);
+bool remove_file(const io::path& name);
+
+// Never raise: a name the system cannot take does not exist.
+bool exists(const io::path& name);
+bool is_directory(const io::path& name);
+bool create_directory(const io::path& name);
+bool remove_directory(const io::path& name);
+
+// Best effort, failures ignored: the times first, then the attributes (so
+// that a read-only attribute cannot keep the times from being set).
+void apply_info(const io::path& name, const io::item_info& info);
+
+// The last error, to keep it across a cleanup call.
+std::int32_t last_error();
+void set_last_error(std::int32_t code);
+
+}  // namespace io::system

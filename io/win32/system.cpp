@@ -1,0 +1,158 @@
+// The Windows backend. Names reach the system through the wide-character
+// calls with the UTF-16 content of the joined path, so every name the file
+// system can hold can be created, whatever the code pages. Errors are
+// GetLastError with FormatMessage's text.
+#include <windows.h>
+
+#include "errors/exception.h"
+#include "io/system.h"
+#include "io/system_error.h"
+
+namespace io {
+namespace system {
+namespace {
+
+// Kept alive for the duration of one call.
+std::wstring wide_name(const io::path& name) {
+    any::string joined = name.join();
+    return std::wstring(joined.wide().begin(), joined.wide().end());
+}
+
+HANDLE native(handle_type handle) { return reinterpret_cast<HANDLE>(handle); }
+
+handle_type portable(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return io::fork::invalid_handle;
+    return reinterpret_cast<handle_type>(handle);
+}
+
+FILETIME file_time(const io::time& time) {
+    auto ticks = static_cast<std::uint64_t>(time.ticks());
+    FILETIME result;
+    result.dwLowDateTime = static_cast<DWORD>(ticks);
+    result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return result;
+}
+
+}  // namespace
+
+const std::u16string& separators() {
+    static const std::u16string both = u"\\/";
+    return both;
+}
+
+handle_type open(const io::path& name, int mode) {
+    struct open_mode_call {
+        DWORD access, sharing, disposition;
+    };
+    static const open_mode_call calls[] = {
+        {GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING},
+        {GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING},
+        {GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW},
+        {GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS},
+    };
+    const open_mode_call& call = calls[mode];
+    std::wstring text = wide_name(name);
+    return portable(CreateFileW(text.c_str(), call.access, call.sharing, nullptr, call.disposition, 0, nullptr));
+}
+
+handle_type standard_handle(int which) {
+    static const DWORD handles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    return portable(GetStdHandle(handles[which]));
+}
+
+bool close(handle_type handle) { return CloseHandle(native(handle)) != 0; }
+
+bool is_character_device(handle_type handle) { return GetFileType(native(handle)) == FILE_TYPE_CHAR; }
+
+bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    DWORD got = 0;
+    BOOL ok = ReadFile(native(handle), buffer, count, &got, nullptr);
+    done = got;
+    return ok != 0;
+}
+
+bool write(handle_type handle, const void* buffer, std::uint32_t count) {
+    // A short write (a pipe, a console) is continued.
+    const auto* bytes = static_cast<const char*>(buffer);
+    while (count > 0) {
+        DWORD put = 0;
+        if (!WriteFile(native(handle), bytes, count, &put, nullptr)) return false;
+        if (put == 0) {
+            SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        bytes += put;
+        count -= put;
+    }
+    return true;
+}
+
+bool size(handle_type handle, std::uint64_t& size) {
+    LARGE_INTEGER answer;
+    if (!GetFileSizeEx(native(handle), &answer)) return false;
+    size = static_cast<std::uint64_t>(answer.QuadPart);
+    return true;
+}
+
+bool position(handle_type handle, std::uint64_t& position) {
+    LARGE_INTEGER zero{}, here;
+    if (!SetFilePointerEx(native(handle), zero, &here, FILE_CURRENT)) return false;
+    position = static_cast<std::uint64_t>(here.QuadPart);
+    return true;
+}
+
+bool seek(handle_type handle, std::uint64_t position) {
+    LARGE_INTEGER target;
+    target.QuadPart = static_cast<LONGLONG>(position);
+    return SetFilePointerEx(native(handle), target, nullptr, FILE_BEGIN) != 0;
+}
+
+bool end_file_here(handle_type handle) { return SetEndOfFile(native(handle)) != 0; }
+
+bool flush(handle_type handle) { return FlushFileBuffers(native(handle)) != 0; }
+
+bool remove_file(const io::path& name) { return DeleteFileW(wide_name(name).c_str()) != 0; }
+
+bool exists(const io::path& name) { return GetFileAttributesW(wide_name(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool is_directory(const io::path& name) {
+    DWORD attributes = GetFileAttributesW(wide_name(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool create_directory(const io::path& name) { return CreateDirectoryW(wide_name(name).c_str(), nullptr) != 0; }
+
+bool remove_directory(const io::path& name) { return RemoveDirectoryW(wide_name(name).c_str()) != 0; }
+
+void apply_info(const io::path& name, const io::item_info& info) {
+    std::wstring text = wide_name(name);
+    // Backup semantics open folders too.
+    HANDLE handle = CreateFileW(text.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        FILETIME created = file_time(info.created), modified = file_time(info.modified);
+        SetFileTime(handle, info.has_created ? &created : nullptr, nullptr, info.has_modified ? &modified : nullptr);
+        CloseHandle(handle);
+    }
+    SetFileAttributesW(text.c_str(), info.attribute_word());
+}
+
+std::int32_t last_error() { return static_cast<std::int32_t>(GetLastError()); }
+
+void set_last_error(std::int32_t code) { SetLastError(static_cast<DWORD>(code)); }
+
+}  // namespace system
+
+void raise_system_error(const io::path& name, const std::string& operation, const std::string& where) {
+    DWORD code = GetLastError();
+    // A writer that went away ends the data; it is no failure.
+    if (code == ERROR_BROKEN_PIPE) return;
+    char text[256];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                                  sizeof text, nullptr);
+    std::string system_text = length > 0 ? std::string(text, length) : std::string("unknown error");
+    throw io::exception(system_error_message(operation, name, static_cast<std::int32_t>(code), system_text), where,
+                        static_cast<std::int32_t>(code));
+}
+
+}  // namespace io

@@ -1,0 +1,479 @@
+#include "flate/decompressor.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "errors/exception.h"
+
+namespace algorithm::flate {
+
+namespace {
+
+// The word loads and stores of the decoding loops take bytes in memory
+// order as the low end of the word.
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the inflate loops assume a little-endian machine"
+#endif
+
+std::uint64_t load64(const void* p) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+void store64(void* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
+
+struct length_code {
+    std::uint16_t base;
+    std::uint8_t extra;
+};
+
+// Literal/length symbols 257 to 287. 286 and 287 stand for length 3.
+constexpr length_code length_codes[31] = {{3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},   {8, 0},  {9, 0},  {10, 0},
+                                          {11, 1},  {13, 1},  {15, 1},  {17, 1},  {19, 2},  {23, 2}, {27, 2}, {31, 2},
+                                          {35, 3},  {43, 3},  {51, 3},  {59, 3},  {67, 4},  {83, 4}, {99, 4}, {115, 4},
+                                          {131, 5}, {163, 5}, {195, 5}, {227, 5}, {258, 0}, {3, 0},  {3, 0}};
+
+struct distance_code {
+    std::uint32_t base;
+    std::uint8_t extra;
+};
+
+// 50 distance codes: codes 0 to 29 are those of RFC 1951; every further
+// pair doubles the range, up to code 49 with 23 extra bits reaching 2^25.
+constexpr std::array<distance_code, 50> make_distance_codes() {
+    std::array<distance_code, 50> codes{};
+    std::uint32_t base = 1;
+    for (int code = 0; code < 50; ++code) {
+        auto extra = static_cast<std::uint8_t>(code < 4 ? 0 : (code >> 1) - 1);
+        codes[code] = {base, extra};
+        base += std::uint32_t{1} << extra;
+    }
+    return codes;
+}
+constexpr std::array<distance_code, 50> distance_codes = make_distance_codes();
+static_assert(distance_codes[29].base == 24577 && distance_codes[29].extra == 13, "RFC 1951 distance codes");
+static_assert(distance_codes[31].base + (1u << 14) - 1 == 65536, "codes 30 and 31 end at 64 KiB");
+static_assert(distance_codes[49].base + (1u << 23) - 1 == 1u << 25, "code 49 reaches 2^25");
+
+// The order in which a dynamic header gives the code-length code lengths.
+constexpr std::uint8_t length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr int max_literal_codes = 288;
+constexpr int max_distance_codes = 50;
+// Both tables of a dynamic header live in one array.
+constexpr int max_header_lengths = 340;
+static_assert(max_literal_codes + max_distance_codes <= max_header_lengths, "a valid header fits the array");
+
+// The most bits one symbol takes: a 15-bit code, then its extra bits (5
+// for a length, or 16 for the long length of the 64 KiB variant; 23 for a
+// distance). The loops top the bit buffer up to at least 56 bits before the
+// length and again before the distance.
+constexpr unsigned refilled_bits = 56;
+static_assert(15 + 5 + 16 <= refilled_bits && 15 + 23 <= refilled_bits, "one refill covers a code and its extra bits");
+// The fast loop refills a word at a time: an 8-byte load that advances the
+// input by at most 7 bytes, twice per symbol. It runs while the block
+// buffer holds at least this many bytes, so its loads never pass the end.
+constexpr std::ptrdiff_t fast_input_margin = 16;
+static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
+
+// The bit reader of the design holds between 25 and 32 bits after each of
+// its refills; the loops return to exactly that state at the end of a block.
+constexpr unsigned held_after_refill = 25;
+
+}  // namespace
+
+struct decompressor::cursor {
+    const std::uint8_t* in;
+    const std::uint8_t* in_end;
+    std::uint64_t bitbuf;  // bits in stream order; above `bitcount` maybe bits of *in
+    unsigned bitcount;
+    int missing;  // bytes past the end of the source at the top of `bitbuf`
+    std::uint8_t* out;
+};
+
+decompressor::decompressor(stream::input& source, int extent, bool give_back_bits)
+    : generator_input(&source),
+      explicit_extent(extent != 0),
+      give_back_bits(give_back_bits),
+      window_size(window_size_for(extent != 0 ? extent : source.get())),
+      block_input(source, block_size),
+      bits(&block_input),
+      window(window_size, sink()) {}
+
+std::uint32_t decompressor::window_size_for(int extent) {
+    if (extent < 10 || extent > 25) fail("bad compression extent");
+    return std::uint32_t{1} << extent;
+}
+
+void decompressor::fail(const char* message) { throw algorithm::exception(message, "algorithm::flate::decompressor"); }
+
+void decompressor::check_input() const {
+    if (bits.past_end()) fail("unexpected end of compressed data");
+}
+
+std::uint32_t decompressor::take(int n) {
+    std::uint32_t value = bits.get_bits(n);
+    check_input();
+    return value;
+}
+
+int decompressor::decode_checked(const huffman_decoder& decoder) {
+    int symbol;
+    try {
+        symbol = decoder.decode(bits);
+    } catch (const algorithm::exception&) {
+        check_input();  // a code cut off by the end is the end's fault
+        throw;
+    }
+    check_input();
+    return symbol;
+}
+
+stream::size_type decompressor::copy_to(stream::output& target) {
+    stream::size_type start = target.position();
+    bits.set_source(&block_input);
+    window.set_target(target);
+    window.reset();
+    while (!finished) finished = !decode_block(stream::everything);
+    if (give_back_bits) bits.give_back();
+    block_input.give_back();
+    window.flush();
+    target.flush();
+    return target.position() - start;
+}
+
+void decompressor::finish() {
+    if (give_back_bits) bits.give_back();
+    block_input.give_back();
+}
+
+stream::size_type decompressor::produce(stream::size_type minimum) {
+    window.set_target(sink());
+    if (finished) return 0;
+    stream::size_type start = window.position();
+    stream::size_type stop_at = minimum < stream::everything - start ? start + minimum : stream::everything;
+    while (!finished && window.position() - start < minimum) finished = !decode_block(stop_at);
+    window.flush();
+    return window.position() - start;
+}
+
+bool decompressor::decode_block(stream::size_type stop_at) {
+    if (!in_block) {
+        last_block = bits.get_bit() != 0;
+        check_input();
+        switch (take(2)) {
+            case 0:
+                read_stored_block();
+                return !last_block;
+            case 1:
+                read_fixed_codes();
+                break;
+            case 2:
+                read_dynamic_codes();
+                break;
+            default:
+                fail("bad block type");
+        }
+        in_block = true;
+    }
+    if (decode_data(stop_at) == outcome::stopped) return true;
+    in_block = false;
+    return !last_block;
+}
+
+void decompressor::read_stored_block() {
+    bits.align();
+    check_input();
+    std::uint32_t length = take(16);
+    std::uint32_t complement = take(16);
+    if (length != (~complement & 0xFFFF)) fail("compressed data size mismatch");
+    if (length == 0) return;
+
+    // All but the last byte: first the whole bytes the bit reader holds,
+    // then straight from the block buffer.
+    std::uint32_t rest = length - 1;
+    bit_input::state held = bits.save();
+    for (; rest > 0 && held.bit_count > 0; --rest) {
+        if (held.bit_count <= 8 * held.missing_bytes) fail("unexpected end of compressed data");
+        window.append(static_cast<int>(held.low_bits & 0xFF));
+        held.low_bits >>= 8;
+        held.bit_count -= 8;
+    }
+    bits.restore(held);
+    while (rest > 0) {
+        if (block_input.available() == 0 && block_input.refill() == 0) fail("unexpected end of compressed data");
+        std::uint32_t n = std::min(rest, block_input.available());
+        window.append(block_input.data(), n);
+        block_input.advance(n);
+        rest -= n;
+    }
+    // The last byte through the bit reader, which leaves it holding what it
+    // would hold had it read every byte itself.
+    window.append(static_cast<int>(take(8)));
+}
+
+void decompressor::read_fixed_codes() {
+    literal_count = max_literal_codes;
+    distance_count = 32;
+    if (fixed_ready) return;  // the same code as last time
+    std::fill(literal_lengths.begin(), literal_lengths.begin() + 144, 8);
+    std::fill(literal_lengths.begin() + 144, literal_lengths.begin() + 256, 9);
+    std::fill(literal_lengths.begin() + 256, literal_lengths.begin() + 280, 7);
+    std::fill(literal_lengths.begin() + 280, literal_lengths.end(), 8);
+    std::fill(distance_lengths.begin(), distance_lengths.begin() + 32, 5);
+    std::fill(distance_lengths.begin() + 32, distance_lengths.end(), 0);
+    literal_decoder.build(literal_lengths.data());
+    distance_decoder.build(distance_lengths.data());
+    fixed_ready = true;
+}
+
+void decompressor::read_dynamic_codes() {
+    fixed_ready = false;
+    literal_count = static_cast<int>(take(5)) + 257;
+    distance_count = static_cast<int>(take(explicit_extent ? 5 : 6)) + 1;
+    // The 6-bit count of the larger windows can announce 64 distance codes.
+    if (distance_count > max_distance_codes || literal_count + distance_count > max_header_lengths)
+        fail("too many length or distance codes");
+
+    length_count = static_cast<int>(take(4)) + 4;
+    length_lengths.fill(0);
+    for (int i = 0; i < length_count; ++i) length_lengths[length_order[i]] = static_cast<std::uint8_t>(take(3));
+    length_decoder.build(length_lengths.data());
+
+    std::array<std::uint8_t, max_header_lengths> lengths{};
+    const int total = literal_count + distance_count;
+    for (int i = 0; i < total;) {
+        int symbol = decode_checked(length_decoder);
+        if (symbol < 16) {
+            lengths[i++] = static_cast<std::uint8_t>(symbol);
+            continue;
+        }
+        std::uint8_t value = 0;
+        int repeat;
+        if (symbol == 16) {
+            if (i == 0) fail("invalid code length repeat");
+            value = lengths[i - 1];
+            repeat = static_cast<int>(take(2)) + 3;
+        } else if (symbol == 17) {
+            repeat = static_cast<int>(take(3)) + 3;
+        } else {
+            repeat = static_cast<int>(take(7)) + 11;
+        }
+        // A run past the end of the table stops at the end.
+        repeat = std::min(repeat, total - i);
+        std::fill(lengths.begin() + i, lengths.begin() + i + repeat, value);
+        i += repeat;
+    }
+    literal_lengths.fill(0);
+    std::copy(lengths.begin(), lengths.begin() + literal_count, literal_lengths.begin());
+    distance_lengths.fill(0);
+    std::copy(lengths.begin() + literal_count, lengths.begin() + total, distance_lengths.begin());
+    literal_decoder.build(literal_lengths.data());
+    distance_decoder.build(distance_lengths.data());
+}
+
+decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
+    bit_input::state held = bits.save();
+    cursor at{block_input.data(), block_input.data() + block_input.available(),
+              held.low_bits,      static_cast<unsigned>(held.bit_count),
+              held.missing_bytes, window.data() + window.used};
+    outcome result;
+    for (;;) {
+        if (!source_ended && at.missing == 0) {
+            result = run<false>(at, stop_at);
+            if (result != outcome::input_low) break;
+            // Too little input left for the fast loop: top the block up.
+            block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()));
+            if (block_input.refill() == 0) source_ended = true;
+            at.in = block_input.data();
+            at.in_end = at.in + block_input.available();
+            continue;
+        }
+        result = run<true>(at, stop_at);
+        break;
+    }
+    window.used = static_cast<std::uint32_t>(at.out - window.data());
+    // Hand the bits back to the bit reader, which holds at most 32.
+    while (at.bitcount > 32) {
+        if (at.missing > 0)
+            --at.missing;
+        else
+            --at.in;
+        at.bitcount -= 8;
+    }
+    block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()));
+    bits.restore({static_cast<std::uint32_t>(at.bitbuf), static_cast<int>(at.bitcount), at.missing});
+    return result;
+}
+
+template <bool careful>
+decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
+    // The hot state lives in locals for the length of the loop.
+    const std::uint8_t* in = at.in;
+    const std::uint8_t* const in_end = at.in_end;
+    std::uint64_t bitbuf = at.bitbuf;
+    unsigned bitcount = at.bitcount;
+    int missing = at.missing;
+    std::uint8_t* out = at.out;
+    std::uint8_t* const base = window.data();
+    std::uint8_t* const threshold = window.threshold_pointer();
+    const std::uint32_t history = window_size;
+    const bool long_lengths = explicit_extent && window_size == 65536;
+    const huffman_decoder& literals = literal_decoder;
+    const huffman_decoder& distances = distance_decoder;
+
+    auto save = [&] {
+        at.in = in;
+        at.bitbuf = bitbuf;
+        at.bitcount = bitcount;
+        at.missing = missing;
+        at.out = out;
+    };
+    // One byte into the bit buffer: from the input while it lasts, then
+    // zeros counted as missing.
+    auto pull_byte = [&] {
+        std::uint64_t byte = 0;
+        if (missing == 0 && in < in_end)
+            byte = *in++;
+        else
+            ++missing;
+        bitbuf |= byte << bitcount;
+        bitcount += 8;
+    };
+    auto refill = [&] {
+        if constexpr (careful) {
+            while (bitcount < refilled_bits) pull_byte();
+        } else {
+            bitbuf |= load64(in) << bitcount;
+            in += (63 - bitcount) >> 3;
+            bitcount |= refilled_bits;
+        }
+    };
+    auto consume = [&](unsigned n) {
+        bitbuf >>= n;
+        bitcount -= n;
+    };
+    auto take = [&](unsigned n) {
+        auto value = static_cast<std::uint32_t>(bitbuf & ((std::uint64_t{1} << n) - 1));
+        consume(n);
+        return value;
+    };
+    // Only bits actually used may lie past the end of the source.
+    auto check_end = [&](unsigned needed) {
+        if constexpr (careful)
+            if (bitcount < needed + 8 * static_cast<unsigned>(missing)) fail("unexpected end of compressed data");
+    };
+    auto decode = [&](const huffman_decoder& decoder) {
+        std::uint32_t entry = decoder.lookup(bitbuf);
+        if (entry == 0) {
+            check_end(huffman_decoder::max_length);
+            decoder.reject_codeword();
+        }
+        consume(huffman_decoder::length_of(entry));
+        return huffman_decoder::symbol_of(entry);
+    };
+    auto slide = [&] {
+        window.used = static_cast<std::uint32_t>(out - base);
+        window.slide();
+        out = base + window.used;
+    };
+    // Copies by words where source and destination are 8 or more bytes
+    // apart; the stores may run up to 7 bytes past the match, into bytes
+    // that later output overwrites (the window keeps slack for them).
+    auto copy_match = [&](std::uint32_t distance, std::uint32_t length) {
+        std::uint8_t* const end = out + length;
+        const std::uint8_t* from = out - distance;
+        if (distance >= 8) {
+            do {
+                store64(out, load64(from));
+                out += 8;
+                from += 8;
+            } while (out < end);
+        } else if (distance == 1) {
+            const std::uint64_t run = 0x0101010101010101u * *from;
+            do {
+                store64(out, run);
+                out += 8;
+            } while (out < end);
+        } else {
+            do *out++ = *from++;
+            while (out < end);
+        }
+        out = end;
+    };
+    static_assert(window::copy_slack >= 8, "word copies overrun a match by up to 7 bytes");
+
+    for (;;) {
+        if constexpr (!careful) {
+            if (in_end - in < fast_input_margin) {
+                save();
+                return outcome::input_low;
+            }
+        }
+        // The next byte will go at `out`: slide first if the buffer is full.
+        if (out >= threshold) {
+            slide();
+            if (stop_at != stream::everything && window.position() >= stop_at) {
+                save();
+                return outcome::stopped;
+            }
+        }
+        refill();
+        const unsigned before = bitcount;
+        int symbol = decode(literals);
+        check_end(0);
+        if (symbol < 256) {
+            *out++ = static_cast<std::uint8_t>(symbol);
+            if constexpr (!careful) {
+                // At least 41 bits are left: room for two more short codes.
+                for (int extra = 0; extra < 2 && out < threshold; ++extra) {
+                    std::uint32_t entry = literals.fast_entry(bitbuf);
+                    if (entry == 0 || huffman_decoder::symbol_of(entry) >= 256) break;
+                    consume(huffman_decoder::length_of(entry));
+                    *out++ = static_cast<std::uint8_t>(huffman_decoder::symbol_of(entry));
+                }
+            }
+            continue;
+        }
+        if (symbol == 256) {
+            // Leave exactly the bits the byte-wise reader would hold: it
+            // topped up to 25 to 32 bits just before this code.
+            const unsigned code_length = before - bitcount;
+            const unsigned wanted = held_after_refill + ((before + 7) & 7) - code_length;
+            while (bitcount > wanted) {
+                if (missing > 0)
+                    --missing;
+                else
+                    --in;
+                bitcount -= 8;
+            }
+            bitbuf &= (std::uint64_t{1} << bitcount) - 1;
+            while (bitcount < wanted) pull_byte();
+            save();
+            return outcome::block_end;
+        }
+
+        const length_code& code = length_codes[symbol - 257];
+        std::uint32_t length = code.base + take(code.extra);
+        if (long_lengths && length == 258) length = take(16) + 3;
+        check_end(0);
+        refill();
+        const distance_code& far = distance_codes[decode(distances)];
+        const std::uint32_t distance = far.base + take(far.extra);
+        check_end(0);
+        // Nothing before the first byte, nothing beyond the window.
+        if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
+        // Only the 64 KiB variant has longer matches; they go in pieces,
+        // each after the check that keeps the buffer from overflowing.
+        while (length > window::max_match) {
+            copy_match(distance, window::max_match);
+            length -= window::max_match;
+            if (out >= threshold) slide();
+        }
+        copy_match(distance, length);
+    }
+}
+
+}  // namespace algorithm::flate

@@ -1,0 +1,92 @@
+// Inflate: turns a Deflate stream (RFC 1951) read from a source input into
+// its bytes. Push mode, `copy_to`, decodes the whole stream into an output;
+// pull mode, `read`/`get`/`skip`, decodes on demand.
+//
+// Besides standard Deflate with its 32 KiB window it takes windows of 2^10
+// to 2^25 bytes (`extent` 10 to 25) with up to 50 distance codes, the
+// 64 KiB variant whose length 258 is followed by 16 bits of length minus 3
+// (extent 16 given to the constructor), and a form that names its extent
+// in a leading byte (extent 0).
+//
+// The compressed bytes come through a 65536-byte block buffer, so the
+// decoder reads its source ahead. `finish` returns what it read but did
+// not decode: the bytes of the block buffer, and with `give_back_bits` also
+// the whole bytes still held by the bit reader, so that the source then
+// stands on the first byte after the compressed data. Without it the source
+// stands up to 4 bytes further on.
+//
+// Every failure is an `algorithm::exception` and leaves the decompressor
+// unusable; the source's position is then undefined.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "flate/bit_input.h"
+#include "flate/huffman_decoder.h"
+#include "flate/window.h"
+#include "stream/buffered_input.h"
+#include "stream/generator_input.h"
+
+namespace algorithm::flate {
+
+class decompressor : public stream::generator_input {
+public:
+    static constexpr std::uint32_t block_size = 65536;
+
+    // `source` must outlive the decompressor. `extent`: log2 of the window
+    // size, or 0 to read it from the first byte of the source.
+    decompressor(stream::input& source, int extent, bool give_back_bits);
+
+    // Decodes the rest of the stream into `target` and flushes it; returns
+    // the number of bytes written.
+    stream::size_type copy_to(stream::output& target) override;
+    // Returns the read-ahead to the source; may be called more than once.
+    void finish() override;
+
+protected:
+    stream::size_type produce(stream::size_type minimum) override;
+
+private:
+    enum class outcome { block_end, stopped, input_low };
+    struct cursor;
+
+    bool decode_block(stream::size_type stop_at);
+    void read_stored_block();
+    void read_fixed_codes();
+    void read_dynamic_codes();
+    outcome decode_data(stream::size_type stop_at);
+    template <bool careful>
+    outcome run(cursor& at, stream::size_type stop_at);
+
+    static std::uint32_t window_size_for(int extent);
+    std::uint32_t take(int n);
+    int decode_checked(const huffman_decoder& decoder);
+    void check_input() const;
+    [[noreturn]] static void fail(const char* message);
+
+    bool explicit_extent;
+    bool give_back_bits;
+    std::uint32_t window_size;
+    stream::buffered_input block_input;
+    bit_input bits;
+    bool finished = false;
+    bool in_block = false;      // a Huffman block's data is partly decoded
+    bool last_block = false;    // that block has BFINAL set
+    bool fixed_ready = false;   // the decoders hold the fixed codes
+    bool source_ended = false;  // the source delivered its last byte
+
+    huffman_decoder literal_decoder{288};
+    std::array<std::uint8_t, 288> literal_lengths{};
+    int literal_count = 0;
+    huffman_decoder distance_decoder{50};
+    std::array<std::uint8_t, 50> distance_lengths{};
+    int distance_count = 0;
+    huffman_decoder length_decoder{19};
+    std::array<std::uint8_t, 19> length_lengths{};
+    int length_count = 0;
+
+    flate::window window;
+};
+
+}  // namespace algorithm::flate

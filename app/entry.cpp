@@ -20,7 +20,12 @@ int entry::run(bool quiet) {
 
         const any::string current = host::current_directory();
         io::directory destination{io::path(current)};
-        if (!quiet) destination.path() = io::path(destination_dialog().ask(current));
+        if (!quiet) {
+            destination.path() = io::path(destination_dialog().ask(current));
+            // A folder typed in that does not exist yet is made, with its
+            // parents: folder entries only ever create one level.
+            if (!destination.path().empty() && !destination.exists()) destination.create_with_parents(true);
+        }
 
         own.data_fork().seek(image(host::own_image()).archive_offset());
         extraction.run(destination);

@@ -88,9 +88,16 @@ void console::status(const std::string& text) {
 
 bool console::ask(const std::string& prompt, std::string& answer, bool secret) {
     write(prompt);
-    if (!secret) return read_line(answer);
-    hidden_input hidden;
-    return read_line(answer);
+    if (isatty(STDIN_FILENO)) {
+        if (!secret) return read_line(answer);
+        hidden_input hidden;
+        return read_line(answer);
+    }
+    // A piped answer is not echoed: end the prompt's line ourselves, so
+    // that what follows starts on a line of its own.
+    const bool answered = read_line(answer);
+    write_all("\n");
+    return answered;
 }
 
 bool console::error_is_terminal() { return isatty(STDERR_FILENO) != 0; }

@@ -1,7 +1,8 @@
 #include "app/destination_dialog.h"
 
-#include <shlobj.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
 
 #include "app/win32/resource.h"
 #include "app/win32/wide.h"

@@ -1,7 +1,8 @@
 #include "app/progress_window.h"
 
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include "app/win32/resource.h"
 #include "app/win32/wide.h"

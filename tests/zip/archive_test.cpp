@@ -1,0 +1,413 @@
+// The whole walk over hand-made archives written to a scratch folder: what
+// is extracted, the events sent to the owner, every refusal with its exact
+// message, and that nothing is ever written outside the destination.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/zip/extraction.h"
+#include "tests/zip/hand_made.h"
+
+namespace {
+
+using namespace zip_test;
+using tree_type = std::map<std::string, std::string>;
+
+class archive_walk : public ::testing::Test {
+protected:
+    // Writes the archive as `name` and extracts it into "dest".
+    outcome run(archive_builder& builder, const std::string& passphrase = "", const std::string& name = "archive.exe") {
+        archive_path = folder / name;
+        write_file(archive_path, builder.build());
+        return extract(archive_path, destination(), builder.prefix.size(), passphrase);
+    }
+    fs::path destination() const { return folder / "dest"; }
+    tree_type extracted() const { return tree(destination()); }
+    // Everything in the scratch folder but the archive and the destination.
+    std::vector<std::string> strays() const {
+        std::vector<std::string> found;
+        for (const auto& item : fs::directory_iterator(folder.root()))
+            if (item.path() != archive_path && item.path() != destination())
+                found.push_back(item.path().filename().u8string());
+        return found;
+    }
+
+    scratch folder;
+    fs::path archive_path;
+};
+
+TEST_F(archive_walk, extracts_files_and_folders_in_directory_order) {
+    archive_builder builder;
+    builder.entries = {stored_entry("empty/", ""), stored_entry("top.txt", "top level"),
+                       deflated_entry("sub/deeper/file.bin", std::string(5000, 'z')), stored_entry("zero", "")};
+    const outcome result = run(builder);
+    ASSERT_EQ(result.failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"empty", "<dir>"},
+                                      {"top.txt", "top level"},
+                                      {"sub", "<dir>"},
+                                      {"sub/deeper", "<dir>"},
+                                      {"sub/deeper/file.bin", std::string(5000, 'z')},
+                                      {"zero", ""}}));
+    ASSERT_EQ(result.entered.size(), 3u);
+    EXPECT_EQ(result.entered[0], to_io(destination() / "top.txt").join().to_utf8());
+    EXPECT_EQ(result.entered[1], to_io(destination() / "sub" / "deeper" / "file.bin").join().to_utf8());
+    EXPECT_EQ(result.asked, 0);
+    EXPECT_EQ(result.position_after, fs::file_size(archive_path));
+    const std::int64_t expected = dos_seconds(dos_date, dos_time);
+    EXPECT_EQ(modified_seconds(destination() / "top.txt"), expected);
+    EXPECT_EQ(modified_seconds(destination() / "sub" / "deeper" / "file.bin"), expected);
+    EXPECT_EQ(modified_seconds(destination() / "empty"), expected);
+}
+
+TEST_F(archive_walk, progress_comes_every_32768_bytes_and_once_per_entry) {
+    archive_builder builder;
+    builder.entries = {stored_entry("big", std::string(100000, 'b')), stored_entry("small", "s")};
+    const outcome result = run(builder);
+    ASSERT_EQ(result.failure, "");
+    // Data of "big" starts after its 33-byte local header and is read in
+    // pieces of 65536 bytes: a report after each piece (at most one per
+    // read), the final one at the end of the entry, then "small"'s.
+    const std::uint64_t start = 30 + 3;
+    EXPECT_EQ(result.positions, (std::vector<std::uint64_t>{start + 65536, start + 100000, start + 100000,
+                                                            start + 100000 + 30 + 5 + 1}));
+}
+
+TEST_F(archive_walk, an_archive_of_folders_only_sends_no_event) {
+    archive_builder builder;
+    builder.entries = {stored_entry("a/", ""), stored_entry("a/b/", "")};
+    const outcome result = run(builder);
+    ASSERT_EQ(result.failure, "");
+    EXPECT_TRUE(result.entered.empty());
+    EXPECT_TRUE(result.positions.empty());
+    EXPECT_EQ(extracted(), (tree_type{{"a", "<dir>"}, {"a/b", "<dir>"}}));
+}
+
+TEST_F(archive_walk, both_offset_forms_are_found_behind_a_program) {
+    for (bool absolute : {false, true}) {
+        archive_builder builder;
+        builder.prefix = std::string(3000, 'P');
+        builder.absolute_offsets = absolute;
+        builder.entries = {deflated_entry("f.txt", "behind a program")};
+        const outcome result = run(builder);
+        ASSERT_EQ(result.failure, "") << absolute;
+        EXPECT_EQ(extracted(), (tree_type{{"f.txt", "behind a program"}}));
+        fs::remove_all(destination());
+    }
+}
+
+TEST_F(archive_walk, offsets_that_fit_neither_form_lose_the_directory) {
+    archive_builder builder;
+    builder.prefix = "PROGRAM";
+    builder.entries = {stored_entry("f", "x")};
+    builder.directory_offset = 5;
+    EXPECT_EQ(run(builder).failure, "format::zip::archive: cannot locate the central directory");
+}
+
+TEST_F(archive_walk, a_file_without_an_end_record_is_refused) {
+    archive_path = folder / "tiny";
+    write_file(archive_path, std::string(21, 'x'));
+    EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: cannot locate the end header");
+}
+
+// Hazard: the program holds the end record signature (and a whole record)
+// in its own bytes; with no archive appended it must not extract from it.
+TEST_F(archive_walk, a_program_with_nothing_appended_has_no_end_record) {
+    archive_builder inner;
+    inner.entries = {stored_entry("inside-the-program", "x")};
+    const std::string program = "MZ code " + inner.build() + " more code";
+    archive_path = folder / "program.exe";
+    write_file(archive_path, program);
+    EXPECT_EQ(extract(archive_path, destination(), program.size()).failure,
+              "format::zip::archive: cannot locate the end header");
+    EXPECT_TRUE(extracted().empty());
+}
+
+// Hazard: a comment holding a complete end record that describes another
+// directory must not replace the archive's own.
+TEST_F(archive_walk, a_fake_end_record_in_the_comment_is_not_followed) {
+    archive_builder decoy;
+    decoy.entries = {stored_entry("decoy", "wrong")};
+    const std::string decoy_file = decoy.build();
+    archive_builder builder;
+    builder.entries = {stored_entry("real", "right")};
+    builder.comment = "comment " + decoy_file.substr(decoy_file.size() - 22, 22) + " end";
+    const outcome result = run(builder);
+    ASSERT_EQ(result.failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"real", "right"}}));
+}
+
+TEST_F(archive_walk, an_empty_archive_extracts_nothing) {
+    archive_builder builder;
+    EXPECT_EQ(run(builder).failure, "");
+    EXPECT_TRUE(extracted().empty());
+}
+
+TEST_F(archive_walk, a_directory_size_of_zero_reads_no_entry) {
+    archive_builder builder;
+    builder.prefix = "P";
+    builder.total_entries = 3;
+    EXPECT_EQ(run(builder).failure, "");
+    EXPECT_TRUE(extracted().empty());
+}
+
+TEST_F(archive_walk, only_the_announced_number_of_entries_is_read) {
+    archive_builder builder;
+    builder.entries = {stored_entry("one", "1"), stored_entry("two", "2")};
+    builder.total_entries = 1;
+    EXPECT_EQ(run(builder).failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"one", "1"}}));
+}
+
+TEST_F(archive_walk, multi_disk_archives_are_refused) {
+    archive_builder builder;
+    builder.entries = {stored_entry("f", "x")};
+    builder.this_disk = 1;
+    EXPECT_EQ(run(builder).failure, "format::zip::archive: segmented multi-part archives are not supported");
+}
+
+TEST_F(archive_walk, unknown_methods_in_the_directory_stop_everything_before_extraction) {
+    for (std::uint16_t method : {7, 11, 12, 99}) {
+        archive_builder builder;
+        entry bad = stored_entry("bad", "x");
+        bad.method = method;
+        builder.entries = {stored_entry("good", "g"), bad};
+        EXPECT_EQ(run(builder).failure, "format::zip::archive: unsupported compression method") << method;
+        EXPECT_TRUE(extracted().empty()) << method;
+    }
+    archive_builder builder;
+    entry too_new = stored_entry("new", "x");
+    too_new.version = 0x0A1A;  // the low byte, 26, counts
+    builder.entries = {too_new};
+    EXPECT_EQ(run(builder).failure, "format::zip::archive: unsupported compression method");
+}
+
+TEST_F(archive_walk, methods_the_directory_passes_fail_in_the_reader) {
+    for (std::uint16_t method : {1, 9}) {
+        archive_builder builder;
+        entry e = stored_entry("f", "x");
+        e.method = method;
+        builder.entries = {e};
+        EXPECT_EQ(run(builder).failure, "format::zip::item_reader: unsupported compression method") << method;
+        EXPECT_EQ(extracted(), (tree_type{{"f", ""}}));
+        fs::remove_all(destination());
+    }
+}
+
+TEST_F(archive_walk, a_local_header_that_is_not_there_is_refused) {
+    archive_builder builder;
+    builder.entries = {stored_entry("f", "x")};
+    builder.settle();
+    builder.entries[0].offset = 7;
+    std::string file = builder.build();
+    // build() recomputes offsets: patch the central record's offset field.
+    const std::size_t central = file.size() - 22 - (46 + 1);
+    file[central + 42] = 7;
+    archive_path = folder / "a.zip";
+    write_file(archive_path, file);
+    EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: cannot locate a local header");
+}
+
+TEST_F(archive_walk, a_local_header_with_an_unknown_method_is_bad) {
+    archive_builder builder;
+    builder.entries = {stored_entry("f", "x")};
+    std::string file = builder.build();
+    file[8] = 7;  // the local header's method; the central record says stored
+    archive_path = folder / "a.zip";
+    write_file(archive_path, file);
+    EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: bad local header");
+}
+
+TEST_F(archive_walk, a_broken_central_record_stops_everything_before_extraction) {
+    archive_builder builder;
+    builder.entries = {stored_entry("one", "1"), stored_entry("two", "2")};
+    std::string file = builder.build();
+    const std::size_t second = file.size() - 22 - (46 + 3);
+    file[second + 2] = 9;  // signature PK 9 2
+    archive_path = folder / "a.zip";
+    write_file(archive_path, file);
+    EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::central_header: bad header artfact");
+    EXPECT_TRUE(extracted().empty());
+}
+
+TEST_F(archive_walk, a_directory_that_claims_more_records_than_the_file_holds_ends_cleanly) {
+    archive_builder builder;
+    builder.entries = {stored_entry("one", "1")};
+    builder.total_entries = 5;
+    EXPECT_NE(run(builder).failure, "");
+    EXPECT_TRUE(extracted().empty());
+}
+
+// Hazard: an end record whose comment runs past the end of the file (it was
+// cut); its fields must not be used half-read.
+TEST_F(archive_walk, an_end_record_cut_in_its_comment_reports_the_end_of_file) {
+    archive_builder builder;
+    builder.entries = {stored_entry("one", "1")};
+    builder.comment = "0123456789";
+    std::string file = builder.build();
+    file.resize(file.size() - 5);
+    archive_path = folder / "a.zip";
+    write_file(archive_path, file);
+    EXPECT_EQ(extract(archive_path, destination()).failure, "stream::safe_input: unexpected end of file");
+}
+
+// Every prefix of an archive, and every archive with one byte changed, ends
+// in an exception or a clean extraction, never outside the destination.
+TEST_F(archive_walk, truncated_and_damaged_archives_fail_cleanly) {
+    archive_builder builder;
+    builder.entries = {stored_entry("d/", ""), deflated_entry("d/f", "deflated content"),
+                       with_descriptor(deflated_entry("g", "described")), encrypted(stored_entry("e", "secret"), "pw")};
+    const std::string file = builder.build();
+    int failures = 0;
+    for (std::size_t length = 0; length < file.size(); ++length) {
+        archive_path = folder / "a.zip";
+        write_file(archive_path, file.substr(0, length));
+        if (!extract(archive_path, destination(), 0, "pw").failure.empty()) ++failures;
+        EXPECT_TRUE(strays().empty()) << length;
+        fs::remove_all(destination());
+    }
+    EXPECT_EQ(failures, static_cast<int>(file.size()));
+    for (std::size_t at = 0; at < file.size(); ++at) {
+        std::string damaged = file;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
+        archive_path = folder / "a.zip";
+        write_file(archive_path, damaged);
+        extract(archive_path, destination(), 0, "pw");
+        EXPECT_TRUE(strays().empty()) << at;
+        fs::remove_all(destination());
+    }
+}
+
+TEST_F(archive_walk, names_that_leave_the_destination_are_refused_before_anything_is_created) {
+    for (const char* name : {"../evil.txt", "a/../../evil.txt", "..", "../", "..\\evil.txt", "a\\..\\..\\evil.txt",
+                             "/../evil.txt", "ok/../../../evil.txt"}) {
+        archive_builder builder;
+        builder.entries = {stored_entry("first.txt", "harmless"), stored_entry(name, "evil")};
+        EXPECT_EQ(run(builder).failure, std::string("format::zip::archive: unsafe entry name \"") + name + "\"")
+            << name;
+        EXPECT_TRUE(extracted().empty()) << name;
+        EXPECT_TRUE(strays().empty()) << name;
+    }
+}
+
+// Hazard: the central directory holds a harmless name, the local header the
+// dangerous one; the local name is what would be created.
+TEST_F(archive_walk, a_local_name_that_differs_from_the_central_one_is_checked_too) {
+    archive_builder builder;
+    entry e = stored_entry("safe.txt", "evil");
+    e.local_name = "../evil.txt";
+    builder.entries = {stored_entry("first.txt", "1"), e};
+    EXPECT_EQ(run(builder).failure, "format::zip::archive: unsafe entry name \"../evil.txt\"");
+    EXPECT_EQ(extracted(), (tree_type{{"first.txt", "1"}}));
+    EXPECT_TRUE(strays().empty());
+}
+
+TEST_F(archive_walk, absolute_names_land_inside_the_destination) {
+    archive_builder builder;
+    builder.entries = {stored_entry("/x/y.txt", "inside")};
+    ASSERT_EQ(run(builder).failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"x", "<dir>"}, {"x/y.txt", "inside"}}));
+    EXPECT_TRUE(strays().empty());
+}
+
+#ifdef _WIN32
+TEST_F(archive_walk, drive_stream_and_device_names_are_refused_on_windows) {
+    for (const char* name : {"C:/evil.txt", "C:evil.txt", "file.txt:stream", "CON", "aux.txt", "dir/LPT1.log"}) {
+        archive_builder builder;
+        builder.entries = {stored_entry(name, "evil")};
+        EXPECT_EQ(run(builder).failure, std::string("format::zip::archive: unsafe entry name \"") + name + "\"")
+            << name;
+        EXPECT_TRUE(extracted().empty()) << name;
+    }
+}
+#endif
+
+TEST_F(archive_walk, names_are_decoded_as_their_writer_meant_them) {
+    archive_builder builder;
+    entry flagged = stored_entry("caf\xC3\xA9.txt", "utf-8 flag");
+    flagged.flags = 0x0800;
+    entry unflagged = stored_entry("\xCE\xB1\xCE\xB2\xCE\xB3.txt", "utf-8 without flag");
+    builder.entries = {flagged, unflagged, stored_entry("\xE4\xB8\xAD/\xE6\x96\x87.txt", "cjk")};
+    ASSERT_EQ(run(builder).failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"caf\xC3\xA9.txt", "utf-8 flag"},
+                                      {"\xCE\xB1\xCE\xB2\xCE\xB3.txt", "utf-8 without flag"},
+                                      {"\xE4\xB8\xAD", "<dir>"},
+                                      {"\xE4\xB8\xAD/\xE6\x96\x87.txt", "cjk"}}));
+}
+
+#ifndef _WIN32
+TEST_F(archive_walk, code_page_437_names_come_out_as_utf8) {
+    archive_builder builder;
+    builder.entries = {stored_entry("na\x8Bve.txt", "dos name")};  // ï in code page 437
+    ASSERT_EQ(run(builder).failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"na\xC3\xAFve.txt", "dos name"}}));
+}
+#endif
+
+TEST_F(archive_walk, the_passphrase_is_asked_once_and_kept) {
+    archive_builder builder;
+    builder.entries = {stored_entry("plain", "p"), encrypted(stored_entry("one", "first secret"), "pw"),
+                       encrypted(deflated_entry("two", "second secret"), "pw")};
+    const outcome result = run(builder, "pw");
+    ASSERT_EQ(result.failure, "");
+    EXPECT_EQ(result.asked, 1);
+    EXPECT_EQ(extracted(), (tree_type{{"plain", "p"}, {"one", "first secret"}, {"two", "second secret"}}));
+}
+
+TEST_F(archive_walk, a_wrong_passphrase_ends_the_extraction) {
+    archive_builder builder;
+    builder.entries = {encrypted(stored_entry("one", "secret"), "right"), stored_entry("after", "a")};
+    const outcome result = run(builder, "wrong");
+    EXPECT_EQ(result.failure, "format::zip::encryption_header: bad passphrase");
+    EXPECT_EQ(result.asked, 1);
+    EXPECT_EQ(extracted(), (tree_type{{"one", ""}}));
+}
+
+TEST_F(archive_walk, a_crc_mismatch_ends_the_extraction_and_keeps_the_file) {
+    archive_builder builder;
+    entry e = deflated_entry("f", "content");
+    e.crc = crc_of("content") + 1;
+    builder.entries = {e, stored_entry("after", "a")};
+    EXPECT_EQ(run(builder).failure, "format::zip::item_reader: CRC mismatch, data is invalid");
+    EXPECT_EQ(extracted(), (tree_type{{"f", "content"}}));
+}
+
+TEST_F(archive_walk, entries_with_descriptors_take_crc_and_size_from_the_directory) {
+    archive_builder builder;
+    builder.entries = {with_descriptor(deflated_entry("a", "first")), with_descriptor(stored_entry("b", "second")),
+                       encrypted(with_descriptor(deflated_entry("c", "third")), "pw")};
+    const outcome result = run(builder, "pw");
+    ASSERT_EQ(result.failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"a", "first"}, {"b", "second"}, {"c", "third"}}));
+}
+
+TEST_F(archive_walk, unnamed_entries_take_the_archive_name) {
+    archive_builder builder;
+    builder.entries = {stored_entry("-", "from stdin")};
+    ASSERT_EQ(run(builder, "", "data.zip").failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"data", "from stdin"}}));
+}
+
+#ifndef _WIN32
+TEST_F(archive_walk, unnamed_entries_of_other_archives_take_the_whole_archive_path) {
+    archive_builder builder;
+    builder.entries = {stored_entry("", "no name")};
+    ASSERT_EQ(run(builder, "", "data.Zip").failure, "");
+    const fs::path inside = destination() / archive_path.relative_path();
+    EXPECT_EQ(read_file(inside), "no name");
+    EXPECT_TRUE(strays().empty());
+}
+#endif
+
+TEST_F(archive_walk, a_folder_entry_creates_one_missing_parent_only) {
+    archive_builder builder;
+    builder.entries = {stored_entry("a/b/c/", "")};
+    const outcome result = run(builder);
+    EXPECT_EQ(result.failure.rfind("io::directory: cannot create ", 0), 0u) << result.failure;
+    archive_builder file_entry;
+    file_entry.entries = {stored_entry("a/b/c/file", "f")};
+    ASSERT_EQ(run(file_entry).failure, "");
+    EXPECT_EQ(read_file(destination() / "a" / "b" / "c" / "file"), "f");
+}
+
+}  // namespace

@@ -1,0 +1,183 @@
+// One entry decoded from memory: methods, the CRC test, decryption, and the
+// place the data descriptor is read from.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "errors/exception.h"
+#include "stream/random/vector_output.h"
+#include "tests/zip/hand_made.h"
+#include "tests/zip/memory_input.h"
+#include "zip/item_reader.h"
+#include "zip/local_header.h"
+
+namespace {
+
+using namespace zip_test;
+
+const std::string trailer = "NEXT-RECORD";
+
+struct decoded {
+    std::string content;
+    std::string rest;  // what the input holds after the entry
+};
+
+// Reads the local header as the archive does (central CRC and size for
+// entries with a descriptor), then decodes the entry.
+decoded decode(entry e, const std::string& passphrase = "") {
+    archive_builder builder;
+    builder.entries.push_back(e);
+    builder.settle();
+    e = builder.entries[0];
+    memory_input in(archive_builder::local(e).str() + trailer);
+    format::zip::local_header header;
+    header.read(in, true);
+    if (header.flags & 8) {
+        header.crc = e.crc;
+        header.compressed_size = e.compressed_size;
+    }
+    std::vector<std::uint8_t> bytes;
+    stream::random::vector_output out(bytes);
+    format::zip::item_reader reader(header);
+    reader.prepare(in, passphrase);
+    const stream::size_type written = reader.process(in, out);
+    EXPECT_EQ(written, bytes.size());
+    decoded result;
+    result.content.assign(bytes.begin(), bytes.end());
+    char rest[64];
+    result.rest.assign(rest, in.read(rest, sizeof rest));
+    return result;
+}
+
+std::string failure_of(const entry& e, const std::string& passphrase = "") {
+    try {
+        decode(e, passphrase);
+    } catch (const un::exception& failure) {
+        return failure.where + ": " + failure.message;
+    }
+    return "";
+}
+
+const std::string text = "Stored and deflated bytes come out unchanged; the CRC checks them.";
+
+TEST(item_reader, stored_and_deflated_entries_decode) {
+    EXPECT_EQ(decode(stored_entry("a", text)).content, text);
+    EXPECT_EQ(decode(deflated_entry("a", text)).content, text);
+    const decoded empty = decode(stored_entry("a", ""));
+    EXPECT_EQ(empty.content, "");
+    EXPECT_EQ(empty.rest, trailer);
+}
+
+TEST(item_reader, data_shorter_than_its_size_fails_the_crc) {
+    entry e = stored_entry("a", text);
+    e.compressed_size = 1000;  // more than the file holds
+    e.data = text;
+    EXPECT_EQ(failure_of(e), "format::zip::item_reader: CRC mismatch, data is invalid");
+}
+
+TEST(item_reader, changed_data_fails_the_crc) {
+    entry e = stored_entry("a", text);
+    e.crc = crc_of(text) ^ 0x100;
+    EXPECT_EQ(failure_of(e), "format::zip::item_reader: CRC mismatch, data is invalid");
+}
+
+TEST(item_reader, methods_other_than_stored_and_deflated_are_refused) {
+    for (std::uint16_t method : {1, 6, 9, 10, 14, 65535}) {
+        entry e = stored_entry("a", text);
+        e.method = method;
+        EXPECT_EQ(failure_of(e), "format::zip::item_reader: unsupported compression method") << method;
+    }
+}
+
+TEST(item_reader, the_descriptor_follows_the_data_and_its_crc_counts) {
+    const decoded result = decode(with_descriptor(deflated_entry("a", text)));
+    EXPECT_EQ(result.content, text);
+    EXPECT_EQ(result.rest, trailer);
+
+    // The central CRC is wrong, the descriptor's right: accepted.
+    entry e = with_descriptor(stored_entry("a", text));
+    e.descriptor = bytes().u32(0x08074B50).u32(crc_of(text)).u32(0).u32(0).str();
+    e.crc = 0xDEADBEEF;
+    EXPECT_EQ(decode(e).content, text);
+}
+
+TEST(item_reader, a_descriptor_without_its_signature_is_refused) {
+    entry e = with_descriptor(deflated_entry("a", text));
+    e.descriptor = bytes().u32(crc_of(text)).u32(0).u32(0).str();  // CRC first, no signature
+    EXPECT_EQ(failure_of(e), "format::zip::extended_header: bad header artfact");
+}
+
+// Hazard: Deflate data that ends before the stored compressed size; the
+// descriptor stands after the whole size, not where the decoder stopped.
+TEST(item_reader, the_descriptor_is_read_after_the_whole_compressed_size) {
+    entry e = with_descriptor(deflated_entry("a", text));
+    e.data += "padding";
+    const decoded result = decode(e);
+    EXPECT_EQ(result.content, text);
+    EXPECT_EQ(result.rest, trailer);
+}
+
+// Hazard: sizes unknown everywhere (flag bit 3, compressed size 0 in the
+// central record too). The decoder reads ahead and must give back every
+// byte it did not use, so that the descriptor comes from the right place.
+TEST(item_reader, with_unknown_sizes_the_descriptor_still_follows_the_data) {
+    entry e = with_descriptor(deflated_entry("a", text));
+    archive_builder builder;
+    builder.entries.push_back(e);
+    builder.settle();
+    e = builder.entries[0];
+    const std::string descriptor = bytes().u32(0x08074B50).u32(e.crc).u32(e.compressed_size).u32(0).str();
+    e.descriptor = descriptor;
+    e.compressed_size = 0;
+    memory_input in(archive_builder::local(e).str() + trailer);
+    format::zip::local_header header;
+    header.read(in, true);
+    header.crc = e.crc;
+    std::vector<std::uint8_t> bytes_out;
+    stream::random::vector_output out(bytes_out);
+    format::zip::item_reader reader(header);
+    reader.prepare(in, "");
+    reader.process(in, out);
+    EXPECT_EQ(std::string(bytes_out.begin(), bytes_out.end()), text);
+    char rest[64];
+    EXPECT_EQ(std::string(rest, in.read(rest, sizeof rest)), trailer);
+}
+
+TEST(item_reader, encrypted_entries_decrypt_exactly_their_data) {
+    const decoded stored = decode(encrypted(stored_entry("a", text), "pw"), "pw");
+    EXPECT_EQ(stored.content, text);
+    EXPECT_EQ(stored.rest, trailer);
+    EXPECT_EQ(decode(encrypted(deflated_entry("a", text), "pw"), "pw").content, text);
+}
+
+// Hazard: the decrypting input used to read ahead past the entry and keep
+// those bytes decrypted, so the descriptor was taken from the wrong place.
+TEST(item_reader, an_encrypted_entry_with_a_descriptor_reads_it_from_after_the_data) {
+    entry e = encrypted(with_descriptor(deflated_entry("a", text)), "pw");
+    const decoded result = decode(e, "pw");
+    EXPECT_EQ(result.content, text);
+    EXPECT_EQ(result.rest, trailer);
+}
+
+TEST(item_reader, a_wrong_passphrase_is_refused_by_the_check_byte) {
+    EXPECT_EQ(failure_of(encrypted(stored_entry("a", text), "right"), "wrong"),
+              "format::zip::encryption_header: bad passphrase");
+}
+
+// With flag bit 3 the check byte is the DOS time's high byte: an entry
+// whose CRC's high byte differs still decrypts.
+TEST(item_reader, entries_with_a_descriptor_check_the_time_byte) {
+    entry e = with_descriptor(stored_entry("a", text));
+    e.time = 0x7A00;
+    ASSERT_NE(crc_of(text) >> 24, 0x7Au);
+    EXPECT_EQ(decode(encrypted(e, "pw"), "pw").content, text);
+}
+
+TEST(item_reader, an_encrypted_entry_smaller_than_its_header_decodes_nothing) {
+    entry e = encrypted(stored_entry("a", ""), "pw");
+    e.compressed_size = 5;  // less than the 12-byte encryption header
+    EXPECT_EQ(decode(e, "pw").content, "");
+}
+
+}  // namespace

@@ -1,0 +1,242 @@
+#include "zip/archive.h"
+
+#include "errors/exception.h"
+#include "stream/fork_output.h"
+#include "stream/safe_input.h"
+#include "zip/extractor.h"
+#include "zip/item_reader.h"
+
+namespace format {
+
+void archive::send_entering(const io::path& path) {
+    if (owner_)
+        owner_->entering(path);
+    else
+        entering(path);
+}
+
+void archive::send_passphrase_needed(std::string& passphrase) {
+    if (owner_)
+        owner_->passphrase_needed(passphrase);
+    else
+        passphrase_needed(passphrase);
+}
+
+void archive::send_progress(std::uint64_t position) {
+    // Without an owner the archive's own hook would be this very call.
+    if (owner_) owner_->progress(position);
+}
+
+namespace zip {
+
+namespace {
+
+const char* const where = "format::zip::archive";
+constexpr stream::size_type nowhere = end_header::not_found;
+
+[[noreturn]] void fail(const std::string& message) { throw format::exception(message, where); }
+
+bool is_device_name(std::u16string component) {
+    // The device is named by what comes before the first dot, blanks at its
+    // end ignored ("con .txt" is the console too).
+    component = component.substr(0, component.find(u'.'));
+    while (!component.empty() && component.back() == u' ') component.pop_back();
+    for (auto& c : component)
+        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    static const char16_t* const devices[] = {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"};
+    for (const char16_t* device : devices)
+        if (component == device) return true;
+    return component.size() == 4 && (component.compare(0, 3, u"COM") == 0 || component.compare(0, 3, u"LPT") == 0) &&
+           component[3] >= u'1' && component[3] <= u'9';
+}
+
+bool unsafe_component(const std::u16string& component) {
+    if (component == u"..") return true;
+#ifdef _WIN32
+    if (component.find(u':') != std::u16string::npos) return true;
+    // Windows drops dots and blanks at the end of a name, so ". ." or "..."
+    // could become "..".
+    if (!component.empty() && component.find_first_not_of(u". ") == std::u16string::npos) return true;
+    if (is_device_name(component)) return true;
+#else
+    (void)is_device_name;
+#endif
+    return false;
+}
+
+// The text of a name for a message: the system's narrow form where it has
+// one, UTF-8 otherwise.
+std::string printable(const any::string& text) {
+    try {
+        return text.narrow();
+    } catch (const any::exception&) {
+        return text.to_utf8();
+    }
+}
+
+}  // namespace
+
+bool archive::unsafe_name(const io::path& name) {
+    for (const any::string& component : name.components()) {
+        const std::u16string& text = component.wide();
+        std::size_t start = 0;
+        for (;;) {
+            const std::size_t end = text.find_first_of(u"/\\", start);
+            if (unsafe_component(text.substr(start, end - start))) return true;
+            if (end == std::u16string::npos) break;
+            start = end + 1;
+        }
+    }
+    return false;
+}
+
+void archive::refuse_unsafe(const local_header& header) {
+    if (unsafe_name(header.name)) fail("unsafe entry name \"" + printable(header.name_text) + "\"");
+}
+
+void archive::extract_all(const io::directory& destination, bool /*flag*/) {
+    io::fork& fork = file().data_fork();
+    base_position_ = fork.position();
+    stream::fork_input input(fork);
+
+    const stream::size_type end_position = end_.locate(input, base_position_);
+    if (end_position == nowhere) fail("cannot locate the end header");
+    if (end_position == 0) return;
+
+    input.seek(end_position);
+    {
+        stream::safe_input safe(input);
+        end_.read(safe, true);
+    }
+    const stream::size_type after_end = input.position();
+    if (end_.this_disk != 0) fail("segmented multi-part archives are not supported");
+    if (end_.directory_size == 0) return;
+
+    const stream::size_type directory = probe_directory(input);
+    if (directory == nowhere) fail("cannot locate the central directory");
+
+    input.seek(directory);
+    entry_list entries;
+    scan_directory(input, entries);
+    for (auto& entry : entries) {
+        extract_entry(input, *entry, destination);
+        entry.reset();
+    }
+    fork.seek(after_end);
+}
+
+stream::size_type archive::probe_directory(stream::fork_input& input) {
+    for (stream::size_type q : {base_position_ + end_.directory_offset, stream::size_type{end_.directory_offset}}) {
+        try {
+            input.seek(q);
+            stream::safe_input safe(input);
+            central_.read(safe, true);
+            return q;
+        } catch (...) {
+            // Only decides which attempt wins.
+        }
+    }
+    return nowhere;
+}
+
+// Every record is read and checked before anything is created, so that an
+// archive with one refused entry extracts nothing.
+void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
+    stream::safe_input safe(input);
+    for (std::uint32_t i = 0; i < end_.total_entries; ++i) {
+        auto entry = std::make_unique<directory_entry>();
+        central_.read(safe, true);
+        entry->crc = central_.crc;
+        entry->compressed_size = central_.compressed_size;
+        if ((central_.version_needed & 0xFF) > local_header::highest_version ||
+            !local_header::known_method(central_.method))
+            fail("unsupported compression method");
+        refuse_unsafe(central_);
+        entry->local_header_offset = central_.local_header_offset;
+        entries.push_back(std::move(entry));
+    }
+}
+
+void archive::read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {
+    for (stream::size_type at :
+         {base_position_ + entry.local_header_offset, stream::size_type{entry.local_header_offset}}) {
+        try {
+            input.seek(at);
+            stream::safe_input safe(input);
+            header.read(safe, true);
+            return;
+        } catch (...) {
+            // Only decides which attempt wins.
+        }
+    }
+    fail("cannot locate a local header");
+}
+
+void archive::extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination) {
+    local_header header;
+    read_local_header(input, entry, header);
+    if (!header.valid()) fail("bad local header");
+    if (header.flags & local_header::descriptor_flag) {
+        header.crc = entry.crc;
+        header.compressed_size = entry.compressed_size;
+    }
+    // The local name may differ from the central one that was checked.
+    refuse_unsafe(header);
+    if (header.is_directory) {
+        extract_directory(header, destination);
+        return;
+    }
+    const auto& components = header.name.components();
+    const bool unnamed = components.empty() || (components.size() == 1 && components[0] == any::string(u"-"));
+    extract_file(input, header, unnamed ? default_name() : header.name, destination);
+}
+
+void archive::extract_directory(const local_header& header, const io::directory& destination) {
+    io::path path = header.name;
+    path.place_under(destination.path());
+    io::directory folder(path);
+    folder.create_parent();
+    folder.create(true);
+    folder.info().modified = header.modified;
+    folder.info().has_modified = true;
+    folder.apply_info();
+}
+
+io::path archive::default_name() {
+    const io::path& own = file().path();
+    if (own.empty()) return own;
+    const any::string extension = own.extension();
+    if (extension == any::string(u".zip") || extension == any::string(u".ZIP")) {
+        io::path name;
+        name.append(own.stem());
+        return name;
+    }
+    return own;
+}
+
+void archive::extract_file(stream::fork_input& input, const local_header& header, const io::path& name,
+                           const io::directory& destination) {
+    io::path path = name;
+    path.place_under(destination.path());
+    io::file target(path);
+    stream::fork_output output(target.data_fork());
+
+    send_entering(target.path());
+    target.create_with_parents(true);
+    if ((header.flags & local_header::encrypted_flag) && passphrase.empty()) send_passphrase_needed(passphrase);
+
+    stream::progress_input counted(input, this, input.position(), progress_step);
+    item_reader reader(header);
+    reader.prepare(input, passphrase);
+    reader.process(counted, output);
+    target.data_fork().close(false);
+
+    target.info().modified = header.modified;
+    target.info().has_modified = true;
+    target.apply_info();
+    counted.finish();
+}
+
+}  // namespace zip
+
+}  // namespace format

@@ -1,0 +1,115 @@
+// The archive reader: finds the end record from the end of the file, reads
+// and checks the whole central directory, then extracts every entry in
+// directory order below a destination folder, telling its owner (the
+// extractor handle) what it does.
+//
+// Offsets stored in the archive are tried first relative to where the
+// archive begins in the file (an archive simply appended to a program) and
+// then as absolute positions (one whose offsets were adjusted to the whole
+// file).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/directory.h"
+#include "io/file.h"
+#include "io/path.h"
+#include "stream/fork_input.h"
+#include "stream/progress_input.h"
+#include "zip/central_header.h"
+#include "zip/directory_entry.h"
+#include "zip/end_header.h"
+#include "zip/local_header.h"
+
+namespace format {
+
+namespace zip {
+class extractor;
+}
+
+// What every archive reader offers: the events it sends and the one
+// operation that extracts everything.
+class archive {
+public:
+    // `file` is borrowed; its data fork is the archive file.
+    explicit archive(io::file& file) : file_(&file) {}
+    archive(const archive&) = delete;
+    archive& operator=(const archive&) = delete;
+
+    // The events, doing nothing here; they go to the owner when there is one.
+    virtual void entering(const io::path& /*path*/) {}
+    virtual void passphrase_needed(std::string& /*passphrase*/) {}
+    virtual void progress(std::uint64_t /*position*/) {}
+
+    // Writes every entry below `destination`; `flag` has no effect.
+    virtual void extract_all(const io::directory& destination, bool flag) = 0;
+
+    // From now on events go to `owner`'s hooks.
+    void set_owner(format::zip::extractor* owner) { owner_ = owner; }
+
+protected:
+    // Destroyed as the concrete reader, never through this base.
+    ~archive() = default;
+
+    void send_entering(const io::path& path);
+    void send_passphrase_needed(std::string& passphrase);
+    void send_progress(std::uint64_t position);
+
+    io::file& file() { return *file_; }
+
+private:
+    format::zip::extractor* owner_ = nullptr;
+    io::file* file_;
+};
+
+namespace zip {
+
+class archive : public format::archive, public format::progress_sink {
+public:
+    explicit archive(io::file& file) : format::archive(file) {}
+
+    // The data fork of the file must be open and stand where the archive
+    // begins; it is left after the end record when everything went well.
+    void extract_all(const io::directory& destination, bool flag = true) override;
+
+    // Forwards the position of the entry being read to the owner.
+    void progress(std::uint64_t position) override { send_progress(position); }
+
+    // Whether a name would leave the destination or name a device: a ".."
+    // component (split at "/" and at "\"); on Windows also a component with
+    // ":" (a drive or a stream), one made of dots and blanks only, or a
+    // reserved device name such as CON or com1.txt.
+    static bool unsafe_name(const io::path& name);
+
+    // Asked for once while empty, then kept for every encrypted entry.
+    std::string passphrase;
+
+    // Entry data between two progress reports.
+    static constexpr std::uint32_t progress_step = 32768;
+
+private:
+    using entry_list = std::vector<std::unique_ptr<directory_entry>>;
+
+    stream::size_type probe_directory(stream::fork_input& input);
+    void scan_directory(stream::fork_input& input, entry_list& entries);
+    void read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
+    void extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination);
+    void extract_directory(const local_header& header, const io::directory& destination);
+    void extract_file(stream::fork_input& input, const local_header& header, const io::path& name,
+                      const io::directory& destination);
+    // The name of an entry stored without one: the archive file's stem when
+    // it ends in ".zip" or ".ZIP", else the archive file's whole path.
+    io::path default_name();
+    static void refuse_unsafe(const local_header& header);
+
+    stream::size_type base_position_ = 0;
+    central_header central_;
+    end_header end_;
+};
+
+}  // namespace zip
+
+}  // namespace format

@@ -1,0 +1,264 @@
+// Forks on real files: the open modes, reading and writing, sizes and
+// positions (beyond 4 GiB too), the name repair of `create`, and the
+// messages of failures.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "errors/exception.h"
+#include "io/file.h"
+#include "tests/support/scratch_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quillon_test::scratch_folder;
+
+template <typename action>
+std::string failure_of(action&& act) {
+    try {
+        act();
+    } catch (const io::exception& failure) {
+        return failure.where + "|" + failure.message;
+    }
+    return "no failure";
+}
+
+// The message without the system's text, which differs between systems.
+std::string head(const std::string& failure) {
+    auto code_end = failure.find(' ', failure.find("\"; ") + 3);
+    return failure.substr(0, code_end);
+}
+
+std::string quoted(const io::path& path) { return "\"" + path.join().narrow() + "\""; }
+
+std::string read_all(io::fork& fork) {
+    std::string text;
+    char buffer[7];
+    while (std::uint32_t got = fork.read(buffer, sizeof buffer)) text.append(buffer, got);
+    return text;
+}
+
+#ifdef _WIN32
+const std::string not_found = "2";       // ERROR_FILE_NOT_FOUND
+const std::string file_exists = "80";    // ERROR_FILE_EXISTS
+const std::string path_not_found = "3";  // ERROR_PATH_NOT_FOUND
+#else
+const std::string not_found = "2";       // ENOENT
+const std::string file_exists = "17";    // EEXIST
+const std::string path_not_found = "2";  // ENOENT
+#endif
+
+TEST(fork, open_reads_an_existing_file) {
+    scratch_folder scratch;
+    scratch.write("in.txt", "hello, forks");
+    io::file file(scratch.path("in.txt"));
+    io::fork& fork = file.data_fork();
+    EXPECT_FALSE(fork.is_open());
+    fork.open();
+    EXPECT_TRUE(fork.is_open());
+    EXPECT_EQ(fork.size(), 12u);
+    EXPECT_EQ(read_all(fork), "hello, forks");
+    EXPECT_EQ(fork.read(nullptr, 0), 0u);
+    EXPECT_EQ(fork.position(), 12u);
+    fork.seek(7);
+    EXPECT_EQ(read_all(fork), "forks");
+    EXPECT_FALSE(fork.is_character_device());
+    fork.close();
+    EXPECT_FALSE(fork.is_open());
+    fork.close();  // a closed fork is left alone
+}
+
+TEST(fork, opening_a_missing_file_names_operation_path_and_code) {
+    scratch_folder scratch;
+    io::file file(scratch.path("missing.txt"));
+    std::string expected = "io::fork|cannot open " + quoted(file.path()) + "; " + not_found;
+    EXPECT_EQ(head(failure_of([&] { file.data_fork().open(); })), expected);
+    EXPECT_EQ(head(failure_of([&] { file.data_fork().open_rw(); })),
+              "io::fork|cannot open_rw " + quoted(file.path()) + "; " + not_found);
+    EXPECT_FALSE(file.data_fork().is_open());
+    try {
+        file.data_fork().open();
+    } catch (const io::exception& failure) {
+        EXPECT_EQ(std::to_string(failure.error), not_found);
+    }
+}
+
+TEST(fork, open_rw_updates_in_place) {
+    scratch_folder scratch;
+    scratch.write("f", "abcdef");
+    io::file file(scratch.path("f"));
+    file.data_fork().open_rw();
+    file.data_fork().seek(2);
+    file.data_fork().write("XY", 2);
+    file.data_fork().close();
+    EXPECT_EQ(scratch.read("f"), "abXYef");
+}
+
+TEST(fork, create_new_refuses_an_existing_file_and_names_the_asked_path) {
+    scratch_folder scratch;
+    scratch.write("f.txt", "keep");
+    io::file file(scratch.path("f.txt"));
+    EXPECT_EQ(head(failure_of([&] { file.create(false); })),
+              "io::fork|cannot create " + quoted(scratch.path("f.txt")) + "; " + file_exists);
+    EXPECT_EQ(file.path(), scratch.path("f.txt"));
+    EXPECT_EQ(scratch.read("f.txt"), "keep");
+
+    file.create(true);  // replace: truncated
+    file.data_fork().write("new", 3);
+    file.data_fork().close();
+    EXPECT_EQ(scratch.read("f.txt"), "new");
+}
+
+TEST(fork, create_in_a_missing_folder_fails_and_keeps_the_name) {
+    // The repair ('?' to '_') is tried and undone: the message and the item
+    // name the path that was asked for.
+    scratch_folder scratch;
+    io::file file(scratch.path("nowhere/a?b.txt"));
+    io::path asked = file.path();
+    EXPECT_EQ(head(failure_of([&] { file.create(true); })),
+              "io::fork|cannot create " + quoted(asked) + "; " + path_not_found);
+    EXPECT_EQ(file.path(), asked);
+    EXPECT_FALSE(file.data_fork().is_open());
+}
+
+TEST(fork, a_name_the_system_refuses_is_repaired_and_numbered) {
+    scratch_folder scratch;
+    io::file file(scratch.path("a?b.txt"));
+    file.create(false);
+    file.data_fork().close();
+#ifdef _WIN32
+    // '?' is no part of a Windows name: '_' instead, numbered when taken.
+    EXPECT_EQ(file.path(), scratch.path("a_b.txt"));
+    io::file second(scratch.path("a?b.txt"));
+    second.create(false);
+    second.data_fork().close();
+    EXPECT_EQ(second.path(), scratch.path("a_b_1.txt"));
+    io::file third(scratch.path("a|b.txt"));
+    third.create(true);
+    third.data_fork().close();
+    EXPECT_EQ(third.path(), scratch.path("a_b_2.txt"));
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a_b.txt", "a_b_1.txt", "a_b_2.txt"}));
+#else
+    // POSIX names take every character but '/' and NUL.
+    EXPECT_EQ(file.path(), scratch.path("a?b.txt"));
+    EXPECT_EQ(scratch.names(), std::vector<std::string>{"a?b.txt"});
+#endif
+}
+
+TEST(fork, closed_forks_answer_without_the_system) {
+    scratch_folder scratch;
+    scratch.write("f", "12345");
+    io::file file(scratch.path("f"));
+    io::fork& fork = file.data_fork();
+    EXPECT_EQ(fork.read(nullptr, 0), 0u);
+    EXPECT_EQ(fork.position(), ~std::uint64_t{0});
+    fork.seek(3);
+    fork.resize(1);
+    fork.flush();
+    EXPECT_EQ(fork.size(), 5u);  // opened for the question
+    EXPECT_FALSE(fork.is_open());
+    EXPECT_EQ(scratch.read("f"), "12345");
+    EXPECT_EQ(io::file(scratch.path("missing")).data_fork().size(), 0u);
+    EXPECT_NE(failure_of([&] {
+                  char byte;
+                  fork.read(&byte, 1);
+              }).find("io::fork|cannot read from " + quoted(file.path())),
+              std::string::npos);
+}
+
+TEST(fork, resize_truncates_and_extends_and_keeps_the_position) {
+    scratch_folder scratch;
+    io::file file(scratch.path("r"));
+    io::fork& fork = file.data_fork();
+    file.create(false);
+    fork.write("0123456789", 10);
+    fork.resize(4);
+    EXPECT_EQ(fork.size(), 4u);
+    EXPECT_EQ(fork.position(), 10u);  // beyond the new end
+    fork.resize(6);
+    EXPECT_EQ(fork.size(), 6u);
+    fork.seek(0);
+    EXPECT_EQ(read_all(fork), std::string("0123\0\0", 6));
+    fork.flush();
+    fork.close();
+}
+
+TEST(fork, remove_closes_and_deletes) {
+    scratch_folder scratch;
+    io::file file(scratch.path("gone"));
+    file.create(false);
+    file.data_fork().remove();
+    EXPECT_FALSE(file.data_fork().is_open());
+    EXPECT_FALSE(scratch.exists("gone"));
+    EXPECT_EQ(head(failure_of([&] { file.data_fork().remove(true); })),
+              "io::fork|cannot delete " + quoted(file.path()) + "; " + not_found);
+    file.data_fork().remove(false);
+}
+
+TEST(fork, side_forks_open_their_own_files) {
+    scratch_folder scratch;
+    io::file file(scratch.path("doc"));
+    file.info_fork().create(false);
+    file.info_fork().write("info", 4);
+    file.info_fork().close();
+    EXPECT_EQ(scratch.read("doc.info"), "info");
+    EXPECT_FALSE(file.data_fork().exists());
+    EXPECT_TRUE(file.info_fork().exists());
+    EXPECT_TRUE(file.any_fork_exists());
+    EXPECT_EQ(head(failure_of([&] { file.resource_fork().open(); })),
+              "io::fork|cannot open " + quoted(scratch.path("doc.rsrc")) + "; " + not_found);
+}
+
+TEST(fork, standard_handles_open_and_survive_the_fork) {
+    io::file console;
+    {
+        io::file holder(io::path(any::string(u"stderr")));
+        holder.data_fork().open_stderr();
+        EXPECT_TRUE(holder.data_fork().is_open());
+    }  // destroyed open: the process's handle stays
+    console.data_fork().open_stderr();
+    console.data_fork().write("", 0);
+    console.data_fork().flush(false);
+}
+
+TEST(fork, a_destroyed_open_fork_releases_its_file) {
+    scratch_folder scratch;
+    {
+        io::file file(scratch.path("held"));
+        file.create(false);
+        file.data_fork().write("x", 1);
+    }
+    // Windows would refuse to delete a file that is still open.
+    fs::remove(scratch.native("held"));
+    EXPECT_FALSE(scratch.exists("held"));
+}
+
+TEST(fork, sizes_and_positions_beyond_4_gib) {
+    scratch_folder scratch;
+    io::file file(scratch.path("large.bin"));
+    io::fork& fork = file.data_fork();
+    file.create(false);
+    const std::uint64_t far = (std::uint64_t{5} << 30) + 3;  // 5 GiB and 3 bytes
+    fork.resize(far);                                        // sparse where the file system allows it
+    EXPECT_EQ(fork.size(), far);
+    fork.seek(far - 3);
+    EXPECT_EQ(fork.position(), far - 3);
+    fork.write("end", 3);
+    fork.write("!", 1);
+    EXPECT_EQ(fork.size(), far + 1);
+    EXPECT_EQ(fork.position(), far + 1);
+    fork.seek((std::uint64_t{4} << 30) + 1);
+    char bytes[2];
+    EXPECT_EQ(fork.read(bytes, 2), 2u);
+    EXPECT_EQ(std::string(bytes, 2), std::string(2, '\0'));
+    fork.seek(far - 3);
+    EXPECT_EQ(read_all(fork), "end!");
+    fork.resize((std::uint64_t{4} << 30) + 1);
+    EXPECT_EQ(fork.size(), (std::uint64_t{4} << 30) + 1);
+    fork.close();
+    EXPECT_EQ(fork.size(), (std::uint64_t{4} << 30) + 1);
+    EXPECT_EQ(fs::file_size(scratch.native("large.bin")), (std::uint64_t{4} << 30) + 1);
+}
+
+}  // namespace

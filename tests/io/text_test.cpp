@@ -1,0 +1,127 @@
+// Text conversion of names: the lossless UTF-8 of archive names and POSIX
+// names, code page 437, and the system's narrow form.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "errors/exception.h"
+#include "io/text/code_page_converter.h"
+#include "io/text/installed_code_pages.h"
+#include "io/text/string.h"
+
+namespace {
+
+std::u16string units(std::initializer_list<char16_t> list) { return std::u16string(list); }
+
+std::string narrow_failure(const any::string& text) {
+    try {
+        text.narrow();
+    } catch (const any::exception& failure) {
+        return failure.where + ": " + failure.message;
+    }
+    return "none";
+}
+
+TEST(utf8, valid_text_decodes_to_its_characters) {
+    // Latin, Greek, CJK and a character beyond the basic plane (a pair).
+    any::string text = any::string::from_utf8(u8"caf\u00e9 \u03b1\u03b2 \u6f22\u5b57 \U0001F600");
+    EXPECT_EQ(text.wide(), u"caf\u00e9 \u03b1\u03b2 \u6f22\u5b57 \U0001F600");
+    EXPECT_EQ(text.to_utf8(), u8"caf\u00e9 \u03b1\u03b2 \u6f22\u5b57 \U0001F600");
+}
+
+TEST(utf8, every_invalid_byte_becomes_its_own_escape) {
+    struct case_ {
+        const char* what;
+        std::string bytes;
+        std::u16string expected;
+    } cases[] = {
+        {"stray continuation byte", "a\x80z", units({u'a', 0xDC80, u'z'})},
+        {"lone lead byte at the end", "a\xC3", units({u'a', 0xDCC3})},
+        {"lead byte before ASCII", "\xE2(", units({0xDCE2, u'('})},
+        {"overlong slash", "\xC0\xAF", units({0xDCC0, 0xDCAF})},
+        {"overlong three-byte form", "\xE0\x80\xAF", units({0xDCE0, 0xDC80, 0xDCAF})},
+        {"encoded surrogate U+D800", "\xED\xA0\x80", units({0xDCED, 0xDCA0, 0xDC80})},
+        {"encoded escape U+DCFF itself", "\xED\xB3\xBF", units({0xDCED, 0xDCB3, 0xDCBF})},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", units({0xDCF4, 0xDC90, 0xDC80, 0xDC80})},
+        {"invalid lead 0xFF", "\xFF\xFE", units({0xDCFF, 0xDCFE})},
+        {"truncated four-byte form", "\xF0\x9F\x98", units({0xDCF0, 0xDC9F, 0xDC98})},
+    };
+    for (const auto& c : cases) {
+        any::string text = any::string::from_utf8(c.bytes);
+        EXPECT_EQ(text.wide(), c.expected) << c.what;
+        EXPECT_EQ(text.to_utf8(), c.bytes) << c.what;
+    }
+}
+
+TEST(utf8, any_byte_string_survives_the_round_trip) {
+    std::mt19937 random(4);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes(random() % 12, '\0');
+        // Mostly high bytes, so that valid and invalid sequences mix.
+        for (char& c : bytes) c = static_cast<char>(random() % 3 ? 0x80 + random() % 128 : random() % 128);
+        ASSERT_EQ(any::string::from_utf8(bytes).to_utf8(), bytes) << round;
+    }
+}
+
+TEST(utf8, lone_surrogates_that_are_no_escapes_become_replacement_characters) {
+    any::string text(units({u'a', 0xD800, u'b', 0xDC10}));
+    EXPECT_EQ(text.to_utf8(),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
+}
+
+TEST(code_page_437, decodes_the_pc_characters) {
+    any::string text = any::string::from_code_page_437("R\x82sum\x82 \xE1\xE3\x9C\xC9\xFF");
+    EXPECT_EQ(text.wide(), u"R\u00e9sum\u00e9 \u00df\u03c0\u00a3\u2554\u00a0");
+}
+
+TEST(narrow, empty_text_stays_empty_both_ways) {
+    EXPECT_TRUE(any::string(std::string()).empty());
+    EXPECT_EQ(any::string(std::u16string()).narrow(), "");
+    std::u16string out = u"x";
+    EXPECT_TRUE(any::code_page_converter::instance().to_unicode("", out));
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(narrow, ascii_round_trips_and_trailing_zeros_are_dropped) {
+    EXPECT_EQ(any::string("notes.txt").wide(), u"notes.txt");
+    EXPECT_EQ(any::string(u"notes.txt").narrow(), "notes.txt");
+    EXPECT_EQ(any::string(std::u16string(u"ab\0\0", 4)).narrow(), "ab");
+}
+
+TEST(narrow, a_failed_encoding_keeps_the_content) {
+    // A lone high surrogate: no code page and no byte string has it.
+    any::string text(units({u'a', 0xD800}));
+    EXPECT_EQ(narrow_failure(text), "any::string: cannot convert from Unicode");
+    EXPECT_EQ(text.wide(), units({u'a', 0xD800}));
+}
+
+#ifdef _WIN32
+
+TEST(narrow, windows_uses_the_oem_code_page_first) {
+    // Code page 437 or 850 under every Western OEM setting: 0x82 is e acute.
+    EXPECT_EQ(any::string("caf\x82").wide(), u"caf\u00e9");
+    EXPECT_EQ(any::string(u"caf\u00e9").narrow(), "caf\x82");
+    EXPECT_FALSE(any::installed_code_pages::list().empty());
+}
+
+TEST(narrow, windows_falls_back_to_an_installed_code_page) {
+    // Greek small alpha is in 437, but Greek capital delta is not; an
+    // installed Greek code page (737, 869, 1253) still has it.
+    std::string narrow = any::string(u"\u0394").narrow();
+    EXPECT_EQ(narrow.size(), 1u);
+}
+
+#else
+
+TEST(narrow, posix_narrow_form_is_utf8_with_escapes) {
+    std::string bytes = "caf\xC3\xA9-\xFF";
+    any::string text(bytes);
+    EXPECT_EQ(text.wide(), units({u'c', u'a', u'f', 0xE9, u'-', 0xDCFF}));
+    EXPECT_EQ(text.narrow(), bytes);
+    EXPECT_TRUE(any::installed_code_pages::list().empty());
+}
+
+#endif
+
+}  // namespace

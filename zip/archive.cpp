@@ -118,10 +118,19 @@ void archive::extract_all(const io::directory& destination, bool /*flag*/) {
     input.seek(directory);
     entry_list entries;
     scan_directory(input, entries);
+    folders_.clear();
     for (auto& entry : entries) {
         extract_entry(input, *entry, destination);
         entry.reset();
     }
+    // Files created in a folder after its entry changed its time.
+    for (const auto& [path, modified] : folders_) {
+        io::directory item(path);
+        item.info().modified = modified;
+        item.info().has_modified = true;
+        item.apply_info();
+    }
+    folders_.clear();
     fork.seek(after_end);
 }
 
@@ -200,6 +209,7 @@ void archive::extract_directory(const local_header& header, const io::directory&
     folder.info().modified = header.modified;
     folder.info().has_modified = true;
     folder.apply_info();
+    folders_.emplace_back(folder.path(), header.modified);
 }
 
 io::path archive::default_name() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/directory.h"
@@ -104,6 +105,11 @@ private:
     // it ends in ".zip" or ".ZIP", else the archive file's whole path.
     io::path default_name();
     static void refuse_unsafe(const local_header& header);
+
+    // Folders written by folder entries, with their times: files created in a
+    // folder later change its time, so the times are applied once more at
+    // the end.
+    std::vector<std::pair<io::path, io::time>> folders_;
 
     stream::size_type base_position_ = 0;
     central_header central_;

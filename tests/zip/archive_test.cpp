@@ -39,7 +39,7 @@ protected:
 
 TEST_F(archive_walk, extracts_files_and_folders_in_directory_order) {
     archive_builder builder;
-    builder.entries = {stored_entry("empty/", ""), stored_entry("top.txt", "top level"),
+    builder.entries = {stored_entry("empty/", ""), stored_entry("sub/", ""), stored_entry("top.txt", "top level"),
                        deflated_entry("sub/deeper/file.bin", std::string(5000, 'z')), stored_entry("zero", "")};
     const outcome result = run(builder);
     ASSERT_EQ(result.failure, "");
@@ -58,6 +58,9 @@ TEST_F(archive_walk, extracts_files_and_folders_in_directory_order) {
     EXPECT_EQ(modified_seconds(destination() / "top.txt"), expected);
     EXPECT_EQ(modified_seconds(destination() / "sub" / "deeper" / "file.bin"), expected);
     EXPECT_EQ(modified_seconds(destination() / "empty"), expected);
+    // Writing "sub/deeper" after the folder entry "sub/" changed its time;
+    // the entry's time is what it must keep.
+    EXPECT_EQ(modified_seconds(destination() / "sub"), expected);
 }
 
 TEST_F(archive_walk, progress_comes_every_32768_bytes_and_once_per_entry) {
@@ -69,8 +72,8 @@ TEST_F(archive_walk, progress_comes_every_32768_bytes_and_once_per_entry) {
     // pieces of 65536 bytes: a report after each piece (at most one per
     // read), the final one at the end of the entry, then "small"'s.
     const std::uint64_t start = 30 + 3;
-    EXPECT_EQ(result.positions, (std::vector<std::uint64_t>{start + 65536, start + 100000, start + 100000,
-                                                            start + 100000 + 30 + 5 + 1}));
+    EXPECT_EQ(result.positions,
+              (std::vector<std::uint64_t>{start + 65536, start + 100000, start + 100000, start + 100000 + 30 + 5 + 1}));
 }
 
 TEST_F(archive_walk, an_archive_of_folders_only_sends_no_event) {

@@ -1,0 +1,175 @@
+// Archives written at test time by the peer tools (Python's zipfile,
+// Info-ZIP zip, 7z, bsdtar), each extracted through the archive reader and
+// compared with the tree it was made from: names, contents, folders and
+// modification times.
+#include <gtest/gtest.h>
+#include <sys/time.h>
+
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "tests/zip/extraction.h"
+
+namespace {
+
+using namespace zip_test;
+using tree_type = std::map<std::string, std::string>;
+
+// 2021-06-15 10:20:30 UTC: an even second, so that DOS times hold it exactly.
+constexpr std::int64_t source_time = 1623752430;
+
+class real_tools : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        shared = new scratch;
+        const fs::path src = source();
+        std::string text;
+        for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + " of a text that compresses well\n";
+        std::mt19937 random(42);
+        std::string noise(70000, '\0');
+        for (char& c : noise) c = static_cast<char>(random());
+        write_file(src / "readme.txt", text);
+        write_file(src / "empty.txt", "");
+        write_file(src / "bin" / "noise.bin", noise);
+        write_file(src / "bin" / "zeros.bin", std::string(300000, '\0'));
+        write_file(src / "deep" / "a" / "b" / "c.txt", "deep down");
+        write_file(src / fs::u8path("caf\xC3\xA9") / fs::u8path("na\xC3\xAFve \xC3\xBC.txt"), "accents");
+        write_file(src / fs::u8path("\xCE\xB1\xCE\xB2\xCE\xB3.txt"), "greek");
+        fs::create_directories(src / "emptydir");
+        for (const auto& item : fs::recursive_directory_iterator(src)) set_time(item.path());
+    }
+    static void TearDownTestSuite() {
+        delete shared;
+        shared = nullptr;
+    }
+
+    static fs::path source() { return shared->root() / "src"; }
+
+    static void set_time(const fs::path& path) {
+        const struct timeval times[2] = {{source_time, 0}, {source_time, 0}};
+        utimes(path.c_str(), times);
+    }
+
+    // Runs `command` in the source folder; "$OUT" is the archive's path.
+    fs::path make(const std::string& command) {
+        const fs::path out = folder / "out.zip";
+        const std::string line =
+            "cd '" + source().string() + "' && OUT='" + out.string() + "' && (" + command + ") >/dev/null 2>&1";
+        EXPECT_EQ(std::system(line.c_str()), 0) << command;
+        return out;
+    }
+
+    // Extracts and compares with the source tree, folders' times included.
+    void expect_same_tree(const fs::path& archive, std::uint64_t base = 0, const std::string& passphrase = "") {
+        const fs::path dest = folder / "dest";
+        const outcome result = extract(archive, dest, base, passphrase);
+        ASSERT_EQ(result.failure, "");
+        EXPECT_EQ(tree(dest), tree(source()));
+        for (const auto& item : fs::recursive_directory_iterator(dest))
+            EXPECT_EQ(modified_seconds(item.path()), source_time) << item.path();
+        // Writers to a pipe may pad the file after the end record.
+        EXPECT_LE(result.position_after, fs::file_size(archive));
+        EXPECT_GT(result.position_after, fs::file_size(archive) - 22 - 65535);
+    }
+
+    static scratch* shared;
+    scratch folder;
+};
+
+scratch* real_tools::shared = nullptr;
+
+// Python's zipfile, every folder and file in sorted order; to a pipe it
+// cannot seek in, so it writes data descriptors.
+const char* const python_writer = R"(
+import os, sys, zipfile
+mode = {'stored': zipfile.ZIP_STORED, 'deflated': zipfile.ZIP_DEFLATED}[sys.argv[1]]
+target = sys.stdout.buffer if sys.argv[2] == '-' else sys.argv[2]
+with zipfile.ZipFile(target, 'w', mode) as z:
+    for root, dirs, files in os.walk('.'):
+        dirs.sort()
+        for name in sorted(dirs) + sorted(files):
+            z.write(os.path.relpath(os.path.join(root, name), '.'))
+)";
+
+TEST_F(real_tools, python_stored) {
+    write_file(folder / "writer.py", python_writer);
+    expect_same_tree(make("python3 '" + (folder / "writer.py").string() + "' stored \"$OUT\""));
+}
+
+TEST_F(real_tools, python_deflated) {
+    write_file(folder / "writer.py", python_writer);
+    expect_same_tree(make("python3 '" + (folder / "writer.py").string() + "' deflated \"$OUT\""));
+}
+
+TEST_F(real_tools, python_deflated_to_a_pipe_writes_data_descriptors) {
+    write_file(folder / "writer.py", python_writer);
+    const fs::path archive = make("python3 '" + (folder / "writer.py").string() + "' deflated - | cat > \"$OUT\"");
+    ASSERT_NE(read_file(archive).find("PK\x07\x08"), std::string::npos);
+    expect_same_tree(archive);
+}
+
+TEST_F(real_tools, info_zip_deflated) { expect_same_tree(make("zip -q -r \"$OUT\" .")); }
+
+TEST_F(real_tools, info_zip_stored) { expect_same_tree(make("zip -q -r -0 \"$OUT\" .")); }
+
+TEST_F(real_tools, info_zip_encrypted) {
+    expect_same_tree(make("zip -q -r -P 'pass word' \"$OUT\" ."), 0, "pass word");
+}
+
+TEST_F(real_tools, info_zip_encrypted_with_a_wrong_passphrase) {
+    const fs::path archive = make("zip -q -r -P right \"$OUT\" .");
+    EXPECT_EQ(extract(archive, folder / "dest", 0, "wrong").failure, "format::zip::encryption_header: bad passphrase");
+}
+
+TEST_F(real_tools, info_zip_to_a_pipe_writes_data_descriptors) {
+    const fs::path archive = make("zip -q -r - . | cat > \"$OUT\"");
+    ASSERT_NE(read_file(archive).find("PK\x07\x08"), std::string::npos);
+    expect_same_tree(archive);
+}
+
+TEST_F(real_tools, info_zip_encrypted_to_a_pipe) {
+    const fs::path archive = make("zip -q -r -P secret - . | cat > \"$OUT\"");
+    expect_same_tree(archive, 0, "secret");
+}
+
+TEST_F(real_tools, info_zip_with_an_archive_comment) {
+    expect_same_tree(make("echo 'a comment with PK in it' | zip -q -r -z \"$OUT\" ."));
+}
+
+// A program with the archive appended, as is and with its offsets adjusted
+// to the whole file (zip -A).
+TEST_F(real_tools, info_zip_behind_a_program_in_both_offset_forms) {
+    const fs::path archive = make("zip -q -r \"$OUT\" .");
+    const std::string program(4321, 'P');
+    const fs::path joined = folder / "joined.exe";
+    write_file(joined, program + read_file(archive));
+    expect_same_tree(joined, program.size());
+    fs::remove_all(folder / "dest");
+    const std::string adjust = "zip -q -A '" + joined.string() + "'";
+    ASSERT_EQ(std::system(adjust.c_str()), 0);
+    ASSERT_NE(read_file(joined), program + read_file(archive));
+    expect_same_tree(joined, program.size());
+}
+
+TEST_F(real_tools, seven_zip_deflate) { expect_same_tree(make("7z a -tzip -bd \"$OUT\" .")); }
+
+TEST_F(real_tools, seven_zip_stored) { expect_same_tree(make("7z a -tzip -mx=0 -bd \"$OUT\" .")); }
+
+TEST_F(real_tools, seven_zip_zipcrypto) {
+    expect_same_tree(make("7z a -tzip -mem=ZipCrypto -psecret -bd \"$OUT\" ."), 0, "secret");
+}
+
+TEST_F(real_tools, bsdtar) { expect_same_tree(make("bsdtar --format zip -cf \"$OUT\" .")); }
+
+TEST_F(real_tools, bsdtar_stored) {
+    expect_same_tree(make("bsdtar --format zip --options zip:compression=store -cf \"$OUT\" ."));
+}
+
+// bsdtar pads what it writes to a pipe to whole blocks of 10240 bytes, so
+// zeros follow the end record.
+// bsdtar pads what it writes to a pipe to whole blocks of 10240 bytes, so
+// zeros follow the end record.
+TEST_F(real_tools, bsdtar_to_a_pipe) { expect_same_tree(make("bsdtar --format zip -cf - . | cat > \"$OUT\"")); }
+
+}  // namespace

@@ -275,20 +275,36 @@ void decompressor::read_dynamic_codes() {
 }
 
 decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
+    // The loops read the block buffer directly. The whole bytes the bit
+    // reader holds go back to the buffer first, so that every whole byte in
+    // the loops' bit buffer lies just before their input pointer and can be
+    // stepped back over.
     bit_input::state held = bits.save();
-    cursor at{block_input.data(), block_input.data() + block_input.available(),
-              held.low_bits,      static_cast<unsigned>(held.bit_count),
-              held.missing_bytes, window.data() + window.used};
+    const int partial = held.bit_count % 8;
+    for (int k = held.bit_count / 8; k > 0; --k) {
+        if (held.missing_bytes > 0)
+            --held.missing_bytes;  // never read: nothing to return
+        else
+            block_input.unget(static_cast<int>((held.low_bits >> (partial + 8 * (k - 1))) & 0xFF));
+    }
+    cursor at{block_input.data(),
+              block_input.data() + block_input.available(),
+              held.low_bits & ((1u << partial) - 1),
+              static_cast<unsigned>(partial),
+              0,
+              window.data() + window.used};
     outcome result;
     for (;;) {
-        if (!source_ended && at.missing == 0) {
+        if (!source_ended) {
             result = run<false>(at, stop_at);
             if (result != outcome::input_low) break;
-            // Too little input left for the fast loop: top the block up.
-            block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()));
+            // Too little input left for the fast loop: top the block up,
+            // keeping the whole bytes of the bit buffer in it.
+            const unsigned kept = at.bitcount / 8;
+            block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()) - kept);
             if (block_input.refill() == 0) source_ended = true;
-            at.in = block_input.data();
-            at.in_end = at.in + block_input.available();
+            at.in = block_input.data() + kept;
+            at.in_end = block_input.data() + block_input.available();
             continue;
         }
         result = run<true>(at, stop_at);

@@ -1,0 +1,219 @@
+// Differential fuzzer: every input is decoded as raw Deflate by the
+// project's decompressor (push and pull mode) and by zlib (windowBits -15).
+//
+// - Push and pull mode must agree: same bytes, or the same error.
+// - Where zlib succeeds, the project must produce the same bytes and, with
+//   the bits given back, leave its source where zlib stopped reading. The
+//   one exception: a dynamic block whose distance code has no lengths at
+//   all, which zlib takes and the project rejects ("incomplete codeword size
+//   set"); the fuzzer confirms that such a block is there.
+// - Where zlib fails, the project must fail too, unless zlib's error is one
+//   the project's format intends to accept: symbols 286/287 (length 3),
+//   288 literal/length or 31/32 distance codes, half-filled codes, and
+//   repeat runs cut at the end of the code-length table. zlib's output up to
+//   its error must then begin the project's output.
+//
+// Some inputs are also decoded with the extent read from their first byte
+// and as the 64 KiB variant, for safety and push/pull agreement alone.
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "errors/exception.h"
+#include "flate/bit_input.h"
+#include "flate/decompressor.h"
+#include "flate/huffman_decoder.h"
+#include "stream/array_input.h"
+#include "stream/vector_output.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+struct result {
+    bool ok = false;
+    std::string error;
+    bytes output;
+    std::uint64_t consumed = 0;
+};
+
+[[noreturn]] void fault(const char* what, const result& ours, const result& other) {
+    std::fprintf(stderr, "%s\n  project: %s (%zu bytes)\n  other:   %s (%zu bytes)\n", what,
+                 ours.ok ? "ok" : ours.error.c_str(), ours.output.size(), other.ok ? "ok" : other.error.c_str(),
+                 other.output.size());
+    std::abort();
+}
+
+result decode_push(const std::uint8_t* data, std::size_t size, int extent) {
+    result r;
+    stream::array_input source(data, static_cast<std::uint32_t>(size));
+    try {
+        algorithm::flate::decompressor inflater(source, extent, true);
+        stream::vector_output target(r.output);
+        inflater.copy_to(target);
+        inflater.finish();
+        r.ok = true;
+        r.consumed = source.position();
+    } catch (const algorithm::exception& failure) {
+        r.error = failure.where + ": " + failure.message;
+    }
+    return r;
+}
+
+result decode_pull(const std::uint8_t* data, std::size_t size, int extent) {
+    result r;
+    stream::array_input source(data, static_cast<std::uint32_t>(size));
+    try {
+        algorithm::flate::decompressor inflater(source, extent, true);
+        std::uint8_t piece[5000];
+        for (std::uint32_t n = 1;; n = n * 3 % 4999 + 1) {
+            std::uint32_t got = inflater.read(piece, n);
+            if (got == 0) break;
+            r.output.insert(r.output.end(), piece, piece + got);
+        }
+        inflater.finish();
+        r.ok = true;
+        r.consumed = source.position();
+    } catch (const algorithm::exception& failure) {
+        r.error = failure.where + ": " + failure.message;
+    }
+    return r;
+}
+
+result decode_zlib(const std::uint8_t* data, std::size_t size) {
+    result r;
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) std::abort();
+    z.next_in = const_cast<std::uint8_t*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    r.output.resize(1 << 16);
+    int status;
+    for (;;) {
+        z.next_out = r.output.data() + z.total_out;
+        z.avail_out = static_cast<uInt>(r.output.size() - z.total_out);
+        status = inflate(&z, Z_NO_FLUSH);
+        if (status != Z_OK || z.avail_out != 0) break;
+        r.output.resize(r.output.size() * 2);
+    }
+    r.output.resize(z.total_out);
+    r.consumed = z.total_in;
+    r.ok = status == Z_STREAM_END;
+    if (!r.ok) r.error = status == Z_DATA_ERROR && z.msg ? z.msg : "truncated";
+    inflateEnd(&z);
+    return r;
+}
+
+// Whether some dynamic block of this stream, which zlib decodes, declares
+// a distance code without any lengths. zlib reports every block boundary
+// with Z_BLOCK; the header found there is read with the project's bit
+// reader and code-length decoder (the code-length code is complete, or zlib
+// would have refused it).
+bool has_empty_distance_code(const std::uint8_t* data, std::size_t size) {
+    z_stream z{};
+    if (inflateInit2(&z, -15) != Z_OK) std::abort();
+    z.next_in = const_cast<std::uint8_t*>(data);
+    z.avail_in = static_cast<uInt>(size);
+    bytes sink(1 << 16);
+    bool found = false;
+    std::uint64_t boundary = 0;  // bit position of the next block header
+    for (int status = Z_OK; status == Z_OK && !found;) {
+        // Read the header at `boundary` before zlib decodes that block.
+        stream::array_input source(data + boundary / 8, static_cast<std::uint32_t>(size - boundary / 8));
+        algorithm::flate::bit_input bits(&source);
+        bits.get_bits(static_cast<int>(boundary % 8));
+        bits.get_bit();
+        if (bits.get_bits(2) == 2) {
+            int literals = static_cast<int>(bits.get_bits(5)) + 257;
+            int distances = static_cast<int>(bits.get_bits(5)) + 1;
+            int count = static_cast<int>(bits.get_bits(4)) + 4;
+            static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+            std::array<std::uint8_t, 19> code_lengths{};
+            for (int i = 0; i < count; ++i) code_lengths[order[i]] = static_cast<std::uint8_t>(bits.get_bits(3));
+            algorithm::flate::huffman_decoder lengths(19);
+            lengths.build(code_lengths.data());
+            std::vector<int> all;
+            while (static_cast<int>(all.size()) < literals + distances) {
+                int symbol = lengths.decode(bits);
+                if (symbol < 16) {
+                    all.push_back(symbol);
+                } else {
+                    int value = symbol == 16 && !all.empty() ? all.back() : 0;
+                    auto repeat = symbol == 16   ? bits.get_bits(2) + 3
+                                  : symbol == 17 ? bits.get_bits(3) + 3
+                                                 : bits.get_bits(7) + 11;
+                    all.insert(all.end(), repeat, value);
+                }
+            }
+            found = true;
+            for (int i = literals; i < literals + distances; ++i) found = found && all[i] == 0;
+        }
+        do {
+            z.next_out = sink.data();
+            z.avail_out = static_cast<uInt>(sink.size());
+            status = inflate(&z, Z_BLOCK);
+        } while (status == Z_OK && !(z.data_type & 128));
+        boundary = z.total_in * 8 - (z.data_type & 7);
+    }
+    inflateEnd(&z);
+    return found;
+}
+
+bool zlib_error_is_intended_difference(const std::string& error) {
+    static const char* const accepted[] = {
+        "invalid literal/length code",          // symbols 286 and 287
+        "too many length or distance symbols",  // 288 literal/length, 31 or 32 distance codes
+        "invalid bit length repeat",            // a run cut at the end of the table
+        "invalid code lengths set",             // half-filled code-length code
+        "invalid literal/lengths set",          // half-filled codes other than one 1-bit code
+        "invalid distances set",
+    };
+    for (const char* message : accepted)
+        if (error == message) return true;
+    return false;
+}
+
+bool starts_with(const bytes& whole, const bytes& start) {
+    return whole.size() >= start.size() && std::equal(start.begin(), start.end(), whole.begin());
+}
+
+void compare_modes(const result& push, const result& pull) {
+    if (push.ok != pull.ok || push.error != pull.error) fault("push and pull mode disagree", push, pull);
+    if (push.ok && (push.output != pull.output || push.consumed != pull.consumed))
+        fault("push and pull mode produce different results", push, pull);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    result push = decode_push(data, size, 15);
+    result pull = decode_pull(data, size, 15);
+    compare_modes(push, pull);
+
+    result zlib = decode_zlib(data, size);
+    if (zlib.ok) {
+        if (!push.ok) {
+            if (push.error != "algorithm::flate::huffman_decoder: incomplete codeword size set" ||
+                !has_empty_distance_code(data, size))
+                fault("zlib decodes what the project rejects", push, zlib);
+        } else if (push.output != zlib.output) {
+            fault("outputs differ", push, zlib);
+        } else if (push.consumed != zlib.consumed) {
+            fault("compressed data ends elsewhere", push, zlib);
+        }
+    } else if (push.ok) {
+        if (!zlib_error_is_intended_difference(zlib.error)) fault("the project decodes what zlib rejects", push, zlib);
+        if (!starts_with(push.output, zlib.output)) fault("zlib's partial output differs", push, zlib);
+    }
+
+    if (size > 0 && data[0] >= 10 && data[0] <= 20)
+        compare_modes(decode_push(data, size, 0), decode_pull(data, size, 0));
+    if (size % 4 == 0) compare_modes(decode_push(data, size, 16), decode_pull(data, size, 16));
+    return 0;
+}

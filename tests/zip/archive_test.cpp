@@ -18,11 +18,11 @@ class archive_walk : public ::testing::Test {
 protected:
     // Writes the archive as `name` and extracts it into "dest".
     outcome run(archive_builder& builder, const std::string& passphrase = "", const std::string& name = "archive.exe") {
-        archive_path = folder / name;
+        archive_path = folder.native(name);
         write_file(archive_path, builder.build());
         return extract(archive_path, destination(), builder.prefix.size(), passphrase);
     }
-    fs::path destination() const { return folder / "dest"; }
+    fs::path destination() const { return folder.native("dest"); }
     tree_type extracted() const { return tree(destination()); }
     // Everything in the scratch folder but the archive and the destination.
     std::vector<std::string> strays() const {
@@ -108,7 +108,7 @@ TEST_F(archive_walk, offsets_that_fit_neither_form_lose_the_directory) {
 }
 
 TEST_F(archive_walk, a_file_without_an_end_record_is_refused) {
-    archive_path = folder / "tiny";
+    archive_path = folder.native("tiny");
     write_file(archive_path, std::string(21, 'x'));
     EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: cannot locate the end header");
 }
@@ -119,7 +119,7 @@ TEST_F(archive_walk, a_program_with_nothing_appended_has_no_end_record) {
     archive_builder inner;
     inner.entries = {stored_entry("inside-the-program", "x")};
     const std::string program = "MZ code " + inner.build() + " more code";
-    archive_path = folder / "program.exe";
+    archive_path = folder.native("program.exe");
     write_file(archive_path, program);
     EXPECT_EQ(extract(archive_path, destination(), program.size()).failure,
               "format::zip::archive: cannot locate the end header");
@@ -206,7 +206,7 @@ TEST_F(archive_walk, a_local_header_that_is_not_there_is_refused) {
     // build() recomputes offsets: patch the central record's offset field.
     const std::size_t central = file.size() - 22 - (46 + 1);
     file[central + 42] = 7;
-    archive_path = folder / "a.zip";
+    archive_path = folder.native("a.zip");
     write_file(archive_path, file);
     EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: cannot locate a local header");
 }
@@ -216,7 +216,7 @@ TEST_F(archive_walk, a_local_header_with_an_unknown_method_is_bad) {
     builder.entries = {stored_entry("f", "x")};
     std::string file = builder.build();
     file[8] = 7;  // the local header's method; the central record says stored
-    archive_path = folder / "a.zip";
+    archive_path = folder.native("a.zip");
     write_file(archive_path, file);
     EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::archive: bad local header");
 }
@@ -227,7 +227,7 @@ TEST_F(archive_walk, a_broken_central_record_stops_everything_before_extraction)
     std::string file = builder.build();
     const std::size_t second = file.size() - 22 - (46 + 3);
     file[second + 2] = 9;  // signature PK 9 2
-    archive_path = folder / "a.zip";
+    archive_path = folder.native("a.zip");
     write_file(archive_path, file);
     EXPECT_EQ(extract(archive_path, destination()).failure, "format::zip::central_header: bad header artfact");
     EXPECT_TRUE(extracted().empty());
@@ -249,7 +249,7 @@ TEST_F(archive_walk, an_end_record_cut_in_its_comment_reports_the_end_of_file) {
     builder.comment = "0123456789";
     std::string file = builder.build();
     file.resize(file.size() - 5);
-    archive_path = folder / "a.zip";
+    archive_path = folder.native("a.zip");
     write_file(archive_path, file);
     EXPECT_EQ(extract(archive_path, destination()).failure, "stream::safe_input: unexpected end of file");
 }
@@ -263,7 +263,7 @@ TEST_F(archive_walk, truncated_and_damaged_archives_fail_cleanly) {
     const std::string file = builder.build();
     int failures = 0;
     for (std::size_t length = 0; length < file.size(); ++length) {
-        archive_path = folder / "a.zip";
+        archive_path = folder.native("a.zip");
         write_file(archive_path, file.substr(0, length));
         if (!extract(archive_path, destination(), 0, "pw").failure.empty()) ++failures;
         EXPECT_TRUE(strays().empty()) << length;
@@ -273,7 +273,7 @@ TEST_F(archive_walk, truncated_and_damaged_archives_fail_cleanly) {
     for (std::size_t at = 0; at < file.size(); ++at) {
         std::string damaged = file;
         damaged[at] = static_cast<char>(damaged[at] ^ 0x5A);
-        archive_path = folder / "a.zip";
+        archive_path = folder.native("a.zip");
         write_file(archive_path, damaged);
         extract(archive_path, destination(), 0, "pw");
         EXPECT_TRUE(strays().empty()) << at;

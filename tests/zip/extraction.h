@@ -4,13 +4,10 @@
 
 #include <sys/stat.h>
 
-#include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,38 +16,16 @@
 #include "io/file.h"
 #include "io/path.h"
 #include "io/time.h"
+#include "tests/support/scratch_folder.h"
 #include "zip/extractor.h"
 
 namespace zip_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder below the system's temporary folder, removed with all its
-// contents at the end of the test.
-class scratch {
-public:
-    scratch() {
-        static std::atomic<unsigned> counter{0};
-        std::random_device random;
-        root_ =
-            fs::temp_directory_path() / ("quillon-zip-" + std::to_string(random()) + "-" + std::to_string(counter++));
-        fs::create_directories(root_);
-    }
-    ~scratch() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    scratch(const scratch&) = delete;
-    scratch& operator=(const scratch&) = delete;
+using scratch = quillon_test::scratch_folder;
 
-    const fs::path& root() const { return root_; }
-    fs::path operator/(const std::string& name) const { return root_ / fs::u8path(name); }
-
-private:
-    fs::path root_;
-};
-
-inline io::path to_io(const fs::path& path) { return io::path(any::string(path.u16string())); }
+inline io::path to_io(const fs::path& path) { return quillon_test::to_io_path(path); }
 
 inline void write_file(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());

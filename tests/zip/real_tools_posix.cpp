@@ -44,7 +44,7 @@ protected:
         shared = nullptr;
     }
 
-    static fs::path source() { return shared->root() / "src"; }
+    static fs::path source() { return shared->native("src"); }
 
     static void set_time(const fs::path& path) {
         const struct timeval times[2] = {{source_time, 0}, {source_time, 0}};
@@ -53,7 +53,7 @@ protected:
 
     // Runs `command` in the source folder; "$OUT" is the archive's path.
     fs::path make(const std::string& command) {
-        const fs::path out = folder / "out.zip";
+        const fs::path out = folder.native("out.zip");
         const std::string line =
             "cd '" + source().string() + "' && OUT='" + out.string() + "' && (" + command + ") >/dev/null 2>&1";
         EXPECT_EQ(std::system(line.c_str()), 0) << command;
@@ -62,7 +62,7 @@ protected:
 
     // Extracts and compares with the source tree, folders' times included.
     void expect_same_tree(const fs::path& archive, std::uint64_t base = 0, const std::string& passphrase = "") {
-        const fs::path dest = folder / "dest";
+        const fs::path dest = folder.native("dest");
         const outcome result = extract(archive, dest, base, passphrase);
         ASSERT_EQ(result.failure, "");
         EXPECT_EQ(tree(dest), tree(source()));
@@ -93,18 +93,19 @@ with zipfile.ZipFile(target, 'w', mode) as z:
 )";
 
 TEST_F(real_tools, python_stored) {
-    write_file(folder / "writer.py", python_writer);
-    expect_same_tree(make("python3 '" + (folder / "writer.py").string() + "' stored \"$OUT\""));
+    write_file(folder.native("writer.py"), python_writer);
+    expect_same_tree(make("python3 '" + (folder.native("writer.py")).string() + "' stored \"$OUT\""));
 }
 
 TEST_F(real_tools, python_deflated) {
-    write_file(folder / "writer.py", python_writer);
-    expect_same_tree(make("python3 '" + (folder / "writer.py").string() + "' deflated \"$OUT\""));
+    write_file(folder.native("writer.py"), python_writer);
+    expect_same_tree(make("python3 '" + (folder.native("writer.py")).string() + "' deflated \"$OUT\""));
 }
 
 TEST_F(real_tools, python_deflated_to_a_pipe_writes_data_descriptors) {
-    write_file(folder / "writer.py", python_writer);
-    const fs::path archive = make("python3 '" + (folder / "writer.py").string() + "' deflated - | cat > \"$OUT\"");
+    write_file(folder.native("writer.py"), python_writer);
+    const fs::path archive =
+        make("python3 '" + (folder.native("writer.py")).string() + "' deflated - | cat > \"$OUT\"");
     ASSERT_NE(read_file(archive).find("PK\x07\x08"), std::string::npos);
     expect_same_tree(archive);
 }
@@ -119,7 +120,8 @@ TEST_F(real_tools, info_zip_encrypted) {
 
 TEST_F(real_tools, info_zip_encrypted_with_a_wrong_passphrase) {
     const fs::path archive = make("zip -q -r -P right \"$OUT\" .");
-    EXPECT_EQ(extract(archive, folder / "dest", 0, "wrong").failure, "format::zip::encryption_header: bad passphrase");
+    EXPECT_EQ(extract(archive, folder.native("dest"), 0, "wrong").failure,
+              "format::zip::encryption_header: bad passphrase");
 }
 
 TEST_F(real_tools, info_zip_to_a_pipe_writes_data_descriptors) {
@@ -142,10 +144,10 @@ TEST_F(real_tools, info_zip_with_an_archive_comment) {
 TEST_F(real_tools, info_zip_behind_a_program_in_both_offset_forms) {
     const fs::path archive = make("zip -q -r \"$OUT\" .");
     const std::string program(4321, 'P');
-    const fs::path joined = folder / "joined.exe";
+    const fs::path joined = folder.native("joined.exe");
     write_file(joined, program + read_file(archive));
     expect_same_tree(joined, program.size());
-    fs::remove_all(folder / "dest");
+    fs::remove_all(folder.native("dest"));
     const std::string adjust = "zip -q -A '" + joined.string() + "'";
     ASSERT_EQ(std::system(adjust.c_str()), 0);
     ASSERT_NE(read_file(joined), program + read_file(archive));

@@ -36,6 +36,7 @@ constexpr stream::size_type nowhere = end_header::not_found;
 
 [[noreturn]] void fail(const std::string& message) { throw format::exception(message, where); }
 
+#ifdef _WIN32
 bool is_device_name(std::u16string component) {
     // The device is named by what comes before the first dot, blanks at its
     // end ignored ("con .txt" is the console too).
@@ -49,6 +50,7 @@ bool is_device_name(std::u16string component) {
     return component.size() == 4 && (component.compare(0, 3, u"COM") == 0 || component.compare(0, 3, u"LPT") == 0) &&
            component[3] >= u'1' && component[3] <= u'9';
 }
+#endif
 
 bool unsafe_component(const std::u16string& component) {
     if (component == u"..") return true;
@@ -58,8 +60,6 @@ bool unsafe_component(const std::u16string& component) {
     // could become "..".
     if (!component.empty() && component.find_first_not_of(u". ") == std::u16string::npos) return true;
     if (is_device_name(component)) return true;
-#else
-    (void)is_device_name;
 #endif
     return false;
 }

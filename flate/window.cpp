@@ -13,18 +13,18 @@ window::window(std::uint32_t window_size, stream::output& target)
     : filter_output(target),
       size(window_size),
       threshold(window_size + slide_size),
-      buffer(std::size_t{window_size} + max_match + slide_size + copy_slack) {}
+      buffer(new std::uint8_t[std::size_t{window_size} + max_match + slide_size + copy_slack]) {}
 
 void window::reset() { used = flushed = 0; }
 
 void window::flush() {
-    if (flushed < used) target().write(buffer.data() + flushed, used - flushed);
+    if (flushed < used) target().write(buffer.get() + flushed, used - flushed);
     flushed = used;
 }
 
 void window::copy(std::uint32_t distance, std::uint32_t length) {
     if (used >= threshold) slide();
-    std::uint8_t* out = buffer.data() + used;
+    std::uint8_t* out = buffer.get() + used;
     const std::uint8_t* from = out - distance;
     for (std::uint32_t i = 0; i < length; ++i) out[i] = from[i];
     used += length;
@@ -34,7 +34,7 @@ void window::append(const std::uint8_t* bytes, std::uint32_t length) {
     while (length > 0) {
         if (used >= threshold) slide();
         std::uint32_t n = std::min(length, threshold - used);
-        std::memcpy(buffer.data() + used, bytes, n);
+        std::memcpy(buffer.get() + used, bytes, n);
         used += n;
         bytes += n;
         length -= n;
@@ -43,7 +43,7 @@ void window::append(const std::uint8_t* bytes, std::uint32_t length) {
 
 void window::slide() {
     flush();
-    std::memmove(buffer.data(), buffer.data() + slide_size, size + max_match);
+    std::memmove(buffer.get(), buffer.get() + slide_size, size + max_match);
     used -= slide_size;
     flushed -= slide_size;
 }

@@ -8,7 +8,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "stream/filter_output.h"
 
@@ -44,15 +44,16 @@ public:
     std::uint32_t window_size() const { return size; }
 
     // For the decompressor's loops, which keep `used` in a local pointer.
-    std::uint8_t* data() { return buffer.data(); }
-    std::uint8_t* threshold_pointer() { return buffer.data() + threshold; }
+    std::uint8_t* data() { return buffer.get(); }
+    std::uint8_t* threshold_pointer() { return buffer.get() + threshold; }
     std::uint32_t used = 0;  // bytes in `buffer`
 
 private:
     std::uint32_t size;
     std::uint32_t threshold;
     std::uint32_t flushed = 0;  // bytes of `buffer` already written
-    std::vector<std::uint8_t> buffer;
+    // Not cleared: no byte is read before it is written.
+    std::unique_ptr<std::uint8_t[]> buffer;
 };
 
 }  // namespace algorithm::flate

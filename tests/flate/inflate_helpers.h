@@ -106,3 +106,65 @@ std::string failure_of(Decode decode) {
 }
 
 }  // namespace flate_test
+
+namespace flate_test {
+
+// The canonical codes of a table of code lengths (RFC 1951, 3.2.2).
+inline std::vector<std::uint32_t> canonical_codes(const std::vector<int>& lengths) {
+    int count[16] = {};
+    for (int length : lengths) ++count[length];
+    count[0] = 0;
+    std::uint32_t next[16] = {};
+    std::uint32_t code = 0;
+    for (int bits = 1; bits < 16; ++bits) {
+        code = (code + count[bits - 1]) << 1;
+        next[bits] = code;
+    }
+    std::vector<std::uint32_t> codes(lengths.size());
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        if (lengths[i]) codes[i] = next[lengths[i]]++;
+    return codes;
+}
+
+// Writes the header of a dynamic block (after BFINAL and BTYPE) whose
+// code-length code gives 13 symbols 4 bits and 6 symbols 5 bits, and whose
+// code lengths are given literally, one symbol each, or as `runs`: pairs of
+// (code-length symbol, extra bits value) written in place of the literal
+// lengths. `distance_bits` is 5, or 6 for a stream that names its extent.
+struct dynamic_header {
+    std::vector<int> literal_lengths;
+    std::vector<int> distance_lengths;
+    std::vector<std::pair<int, int>> runs;  // if not empty, written instead
+    int distance_bits = 5;
+
+    static std::vector<int> length_code_lengths() {
+        // By symbol 0..18: 16, 17, 18, 0..9 get 4 bits; 10..15 get 5 bits.
+        std::vector<int> lengths(19, 4);
+        for (int s = 10; s <= 15; ++s) lengths[s] = 5;
+        return lengths;
+    }
+
+    void write(bit_writer& out) const {
+        static const int order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+        out.field(static_cast<std::uint32_t>(literal_lengths.size() - 257), 5);
+        out.field(static_cast<std::uint32_t>(distance_lengths.size() - 1), distance_bits);
+        out.field(19 - 4, 4);
+        auto code_lengths = length_code_lengths();
+        for (int i = 0; i < 19; ++i) out.field(code_lengths[order[i]], 3);
+        auto codes = canonical_codes(code_lengths);
+        auto symbol = [&](int s) { out.code(codes[s], code_lengths[s]); };
+        if (!runs.empty()) {
+            for (auto [s, extra] : runs) {
+                symbol(s);
+                if (s == 16) out.field(extra, 2);
+                if (s == 17) out.field(extra, 3);
+                if (s == 18) out.field(extra, 7);
+            }
+            return;
+        }
+        for (int length : literal_lengths) symbol(length);
+        for (int length : distance_lengths) symbol(length);
+    }
+};
+
+}  // namespace flate_test

@@ -52,8 +52,8 @@ const bytes& text_sample() {
 }
 
 const bytes& binary_sample() {
-    static const bytes sample =
-        sample_of("/usr/lib", 700000, [](const fs::path& path) { return path.string().find(".so") != std::string::npos; });
+    static const bytes sample = sample_of(
+        "/usr/lib", 700000, [](const fs::path& path) { return path.string().find(".so") != std::string::npos; });
     return sample;
 }
 
@@ -90,7 +90,8 @@ std::vector<producer> producers() {
     std::vector<producer> all;
     auto zlib = [](const bytes& data, int level, int strategy) { return zlib_deflate(data, level, strategy); };
     auto libdeflate = [](const bytes& data, int level, int) { return libdeflate_deflate(data, level); };
-    for (int level = 0; level <= 9; ++level) all.push_back({"zlib_" + std::to_string(level), zlib, level, Z_DEFAULT_STRATEGY});
+    for (int level = 0; level <= 9; ++level)
+        all.push_back({"zlib_" + std::to_string(level), zlib, level, Z_DEFAULT_STRATEGY});
     all.push_back({"zlib_filtered", zlib, 6, Z_FILTERED});
     all.push_back({"zlib_huffman_only", zlib, 6, Z_HUFFMAN_ONLY});
     all.push_back({"zlib_rle", zlib, 6, Z_RLE});
@@ -125,9 +126,7 @@ void expect_round_trip(const bytes& original, const producer& p) {
     EXPECT_EQ(source.position(), compressed.size());
 }
 
-TEST_P(real_files, text_decodes_identically_in_push_and_pull_mode) {
-    expect_round_trip(text_sample(), GetParam());
-}
+TEST_P(real_files, text_decodes_identically_in_push_and_pull_mode) { expect_round_trip(text_sample(), GetParam()); }
 
 TEST_P(real_files, libraries_decode_identically_in_push_and_pull_mode) {
     expect_round_trip(binary_sample(), GetParam());

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -243,6 +244,53 @@ TEST(image_elf, short_or_damaged_headers_give_zero) {
 std::vector<std::uint8_t> file_bytes(const std::string& name) {
     std::ifstream file(name, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The same through the program's own file: archive_offset reads the file.
+std::filesystem::path scratch_file(const char* name, const std::vector<std::uint8_t>& bytes) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / name;
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return file;
+}
+
+io::path system_path(const std::filesystem::path& file) { return io::path(any::string(file.u16string())); }
+
+TEST(image_file, archive_offset_is_the_end_of_the_image_in_the_file) {
+    builder made = pe_image(224, {0x1000, 0x3000, 0x200});  // reads cross the 4 KiB blocks
+    made.grow(made.bytes.size() + 12345);                   // the appended archive
+    const std::filesystem::path file = scratch_file("quillon-image-test.exe", made.bytes);
+    EXPECT_EQ(image(system_path(file)).archive_offset(), 0x400u + 0x4200u);
+    std::filesystem::remove(file);
+}
+
+TEST(image_file, an_unreadable_file_gives_zero) {
+    const std::filesystem::path missing = std::filesystem::temp_directory_path() / "quillon-no-such-file.exe";
+    EXPECT_EQ(image(system_path(missing)).archive_offset(), 0u);
+    builder cut = pe_image(224, {0x200});
+    cut.bytes.resize(0x50);  // ends before the PE header
+    const std::filesystem::path file = scratch_file("quillon-short-image.exe", cut.bytes);
+    EXPECT_EQ(image(system_path(file)).archive_offset(), 0u);
+    std::filesystem::remove(file);
+}
+
+// QUILLON_IMAGE_FILES names more files, separated by ':', that must exist
+// and end where their image ends (the end-to-end scripts name the product).
+TEST(image_real, the_named_files_end_at_their_file_size) {
+    const char* names = std::getenv("QUILLON_IMAGE_FILES");
+    if (names == nullptr || *names == 0) GTEST_SKIP() << "QUILLON_IMAGE_FILES is not set";
+    std::string list = names;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        const std::string name = list.substr(start, end - start);
+        start = end + 1;
+        if (name.empty()) continue;
+        std::vector<std::uint8_t> bytes = file_bytes(name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        const std::uint64_t size = bytes.size();
+        memory_source source(std::move(bytes));
+        EXPECT_EQ(image::end_of(source), size) << name;
+    }
 }
 
 TEST(image_real, the_stubs_that_were_built_end_at_their_file_size) {

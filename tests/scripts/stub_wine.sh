@@ -1,0 +1,289 @@
+#!/usr/bin/env bash
+# The Windows stub from the outside, under wine64 and Xvfb: quiet
+# extractions of archives made by real tools, the error message box (found
+# with xdotool, its text read from Wine's message box trace), the overwrite
+# question, a GUI run that types a destination and a passphrase, Cancel in
+# the progress window, and the PE checks of the 32-bit product.
+#
+# The programs: QUILLON_WIN64_STUB (default build/win64/bin/quillon-sfx.exe)
+# and QUILLON_WIN32_STUB (default build/win32/bin/quillon-sfx.exe); a test
+# whose program is missing is skipped with a message. With
+# QUILLON_UPDATE_SCREENSHOTS=1 the dialogs' screenshots are copied to
+# docs/screenshots/.
+set -uo pipefail
+export TZ=UTC LC_ALL=C.UTF-8
+
+source_dir=$(cd "${QUILLON_SOURCE_DIR:-$(dirname "$0")/../..}" && pwd)
+binary_dir=${QUILLON_BINARY_DIR:-$source_dir/build/native}
+stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
+stub32=${QUILLON_WIN32_STUB:-$source_dir/build/win32/bin/quillon-sfx.exe}
+title="Self-Extracting Archive"
+
+work=$(mktemp -d)
+failures=0
+passed=0
+pass() { passed=$((passed + 1)); }
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+skip() { echo "SKIPPED: $*"; }
+
+# -- the 32-bit product: a PE32 GUI program importing only system DLLs,
+#    whose image ends where its file ends
+if [ -f "$stub32" ]; then
+  if file "$stub32" | grep -q "PE32 executable (GUI) Intel 80386"; then pass; else
+    fail "the product is a PE32 GUI program: $(file -b "$stub32")"; fi
+  dlls=$(objdump -p "$stub32" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+  system_dlls=" advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll "
+  foreign=""
+  for dll in $dlls; do [[ "$system_dlls" == *" $dll "* ]] || foreign+="$dll "; done
+  if [ -n "$dlls" ] && [ -z "$foreign" ]; then pass; else fail "the product imports only system DLLs (imports: $dlls)"; fi
+  if [ -x "$binary_dir/bin/test-app" ]; then
+    if QUILLON_IMAGE_FILES="$stub32" "$binary_dir/bin/test-app" --gtest_filter='image_real.*' >"$work/image.log" 2>&1
+    then pass; else
+      fail "archive_offset of the product equals its file size"; tail -5 "$work/image.log"; fi
+  else
+    skip "archive_offset of the product: no test-app in $binary_dir/bin"
+  fi
+else
+  skip "no 32-bit product at $stub32"
+fi
+
+missing=""
+[ -f "$stub64" ] || missing+=" $stub64"
+for tool in /usr/lib/wine/wine64 /usr/lib/wine/wineserver Xvfb xdotool import zip 7z python3; do
+  command -v "$tool" >/dev/null || missing+=" $tool"
+done
+if [ -n "$missing" ]; then
+  skip "the Windows stub under Wine; missing:$missing"
+  rm -rf "$work"
+  echo "stub_wine: $passed passed, $failures failed"
+  [ "$failures" -eq 0 ]
+  exit
+fi
+
+# A prefix of its own, where Wine draws the windows' captions itself (no
+# window manager runs under Xvfb), and a display of its own.
+export WINEPREFIX=${QUILLON_WINE_GUI_PREFIX:-${TMPDIR:-/tmp}/quillon-wine-gui}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine=/usr/lib/wine/wine64
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "making the Wine prefix $WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1
+  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
+display=90
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=":$display"
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+/usr/lib/wine/wineserver -p >/dev/null 2>&1
+cleanup() {
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+cd "$work"
+sfx() { cat "$stub64" "$2" >"$1"; }
+
+# start DIR PROGRAM ARGS...: runs the program in the background in a fresh
+# folder DIR, with the message box trace in $work/trace; `finish` waits for
+# it and leaves its exit code in $code.
+start() {
+  local dir=$1; shift
+  rm -rf "$dir" && mkdir -p "$dir"
+  (cd "$dir" && WINEDEBUG=+msgbox exec timeout 120 "$wine" "$@" >/dev/null 2>"$work/trace") &
+  program=$!
+}
+finish() { wait "$program"; code=$?; }
+run() { start "$@"; finish; }
+
+# window [EXCEPT...]: waits for a window with the program's title (other
+# than those given) and prints its id.
+window() {
+  local id
+  for _ in $(seq 300); do
+    for id in $(xdotool search --name "^$title\$" 2>/dev/null); do
+      [[ " $* " == *" $id "* ]] || { echo "$id"; return 0; }
+    done
+    sleep 0.1
+  done
+  return 1
+}
+
+# geometry ID: sets x, y, w, h of the window.
+geometry() { eval "$(xdotool getwindowgeometry --shell "$1" | tr 'A-Z' 'a-z' | grep -E '^(x|y|width|height)=')"; w=$width; h=$height; }
+
+# click ID DLU-X DLU-Y: clicks a point of the dialog given in dialog units,
+# measured from the left and from the bottom of the 304x60 template (Wine
+# draws a 3-pixel frame; the horizontal scale holds for both directions).
+click() {
+  geometry "$1"
+  local scale_x1000=$(( (w - 6) * 1000 / 304 ))
+  local px=$(( x + 3 + $2 * scale_x1000 / 1000 )) py=$(( y + h - 3 - (60 - $3) * scale_x1000 / 1000 ))
+  xdotool mousemove "$px" "$py" click 1
+}
+
+# point at ID: keystrokes go to the window under the pointer.
+point_at() { geometry "$1"; xdotool mousemove $((x + w / 2)) $((y + 8)); sleep 0.2; }
+
+shot() {  # shot ID NAME: the window's picture into $work/screenshots
+  mkdir -p "$work/screenshots"
+  geometry "$1"
+  sleep 0.5
+  import -window root -crop "${w}x${h}+${x}+${y}" +repage "$work/screenshots/$2.png"
+}
+
+# The text of the last message box, from Wine's trace.
+box_text() {
+  sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"\s*$/\1/p' "$work/trace" | tail -1 | sed 's/\\\\/\\/g'
+}
+
+same_tree() {
+  if diff -r "$2" "$3" >/dev/null &&
+     [ "$(cd "$2" && find . -type f -printf '%p %T@\n' | sort)" = "$(cd "$3" && find . -type f -printf '%p %T@\n' | sort)" ]
+  then pass; else fail "$1: the extracted tree differs"; diff -r "$2" "$3" | head -5; fi
+}
+
+# The source tree: text, a binary, an empty file, nested and non-ASCII names.
+src="$work/src"
+mkdir -p "$src/tree/docs/deep/deeper" "$src/tree/καλημέρα" "$src/tree/bin"
+cp /usr/share/common-licenses/GPL-3 "$src/tree/docs/"
+head -c 300000 /dev/urandom >"$src/tree/bin/random.bin"
+: >"$src/tree/docs/empty.txt"
+echo "deep" >"$src/tree/docs/deep/deeper/leaf.txt"
+echo "crème brûlée" >"$src/tree/καλημέρα/café.txt"
+find "$src/tree" -exec touch -d '2021-06-15 10:20:30' {} +
+(cd "$src" && zip -qrX ../infozip.zip tree && 7z a -tzip -bd ../7z.zip tree >/dev/null &&
+  zip -qrX -P secret ../encrypted.zip tree)
+python3 - "$src" <<'PY'
+import os, sys, zipfile
+src = sys.argv[1]
+with zipfile.ZipFile(os.path.join(src, "..", "python.zip"), "w", zipfile.ZIP_DEFLATED) as archive:
+    for root, folders, files in os.walk(os.path.join(src, "tree")):
+        for name in sorted(folders + files):
+            path = os.path.join(root, name)
+            archive.write(path, os.path.relpath(path, src))
+# 1 GiB of zeros in 8 files: long enough to cancel in the middle.
+with zipfile.ZipFile(os.path.join(src, "..", "big.zip"), "w", zipfile.ZIP_DEFLATED, compresslevel=1) as archive:
+    block = bytes(1 << 20)
+    for i in range(8):
+        with archive.open("big/part%d.bin" % i, "w") as part:
+            for _ in range(128):
+                part.write(block)
+PY
+
+# -- quiet extractions
+for archive in infozip 7z python; do
+  sfx "$archive.exe" "$archive.zip"
+  run "x-$archive" "$work/$archive.exe" -q
+  [ "$code" = 0 ] && pass || fail "$archive: quiet extraction (exit $code)"
+  same_tree "$archive" "$src" "x-$archive"
+done
+
+# -- the error message box: its title, its exact text, OK closes it, exit 2
+cp "$stub64" bare.exe
+start bare "$work/bare.exe" -q
+if id=$(window); then
+  shot "$id" error
+  [ "$(xdotool getwindowname "$id")" = "$title" ] && pass || fail "the error box's title"
+  text=$(box_text)
+  [ "$text" = "format::zip::archive exception: cannot locate the end header." ] && pass ||
+    fail "the error box's text: \"$text\""
+  point_at "$id"; xdotool key Return
+else
+  fail "no error box for a stub without an archive"
+fi
+finish
+[ "$code" = 2 ] && pass || fail "an error ends with exit code 2 (got $code)"
+
+# -- the overwrite question: OK replaces, Cancel stops with exit code 1
+sfx infozip-again.exe infozip.zip
+for answer in Return Escape; do
+  rm -rf ow && mkdir -p ow/tree/docs && echo old >ow/tree/docs/GPL-3
+  (cd ow && WINEDEBUG=+msgbox exec timeout 120 "$wine" "$work/infozip-again.exe" -q >/dev/null 2>"$work/trace") &
+  program=$!
+  if id=$(window); then
+    [ "$answer" = Return ] && shot "$id" overwrite
+    expected="$("$wine" winepath -w "$work/ow" 2>/dev/null | tr -d '\r')\\tree\\docs\\GPL-3 already exists. Overwrite it?"
+    text=$(box_text)
+    [ "$text" = "$expected" ] && pass || fail "the overwrite question: \"$text\", wanted \"$expected\""
+    point_at "$id"; xdotool key "$answer"
+  else
+    fail "no overwrite question"
+  fi
+  finish
+  if [ "$answer" = Return ]; then
+    [ "$code" = 0 ] && cmp -s ow/tree/docs/GPL-3 "$src/tree/docs/GPL-3" && pass || fail "OK replaces the file (exit $code)"
+  else
+    [ "$code" = 1 ] && [ "$(cat ow/tree/docs/GPL-3)" = old ] && pass || fail "Cancel keeps the file and exits 1 (exit $code)"
+  fi
+done
+
+# -- a GUI run: a destination typed into DESTINATION, a passphrase into
+#    PASSPHRASE; everything lands below the typed folder
+sfx encrypted.exe encrypted.zip
+start gui "$work/encrypted.exe"
+if destination=$(window); then
+  shot "$destination" destination
+  click "$destination" 126 24          # into the field
+  xdotool key End shift+Home
+  xdotool type --delay 20 'typed\dest'
+  xdotool key Return
+  progress=$(window "$destination")
+  if passphrase=$(window "$destination" "$progress"); then
+    shot "$passphrase" passphrase
+    point_at "$passphrase"
+    xdotool type --delay 20 secret
+    xdotool key Return
+  else
+    fail "no PASSPHRASE dialog"
+  fi
+else
+  fail "no DESTINATION dialog"
+fi
+finish
+[ "$code" = 0 ] && pass || fail "the GUI run ends with exit code 0 (got $code)"
+same_tree "typed destination and passphrase" "$src" gui/typed/dest
+
+# -- a switch that is not exactly "-q" shows DESTINATION; Cancel there ends
+#    the program with exit code 1 and nothing written
+start upper "$work/infozip.exe" -Q
+if id=$(window); then point_at "$id"; xdotool key Escape; else fail "\"-Q\" shows DESTINATION"; fi
+finish
+[ "$code" = 1 ] && [ -z "$(ls upper)" ] && pass || fail "Cancel in DESTINATION: exit 1, nothing written (got $code)"
+
+# -- Cancel in PROGRESS in the middle of a large archive: the program is
+#    paused while the window is photographed and Cancel clicked; the click
+#    takes effect at the next progress report
+sfx big.exe big.zip
+start big "$work/big.exe"
+if destination=$(window); then
+  point_at "$destination"; xdotool key Return
+  if progress=$(window "$destination"); then
+    kill -STOP "$program" 2>/dev/null
+    pgrep -P "$program" | while read -r child; do kill -STOP "$child"; done
+    sleep 1
+    shot "$progress" progress
+    click "$progress" 271 43
+    pgrep -P "$program" | while read -r child; do kill -CONT "$child"; done
+    kill -CONT "$program" 2>/dev/null
+  else
+    fail "no PROGRESS window"
+  fi
+else
+  fail "no DESTINATION dialog for the large archive"
+fi
+finish
+written=$(find big -type f | wc -l)
+[ "$code" = 1 ] && [ "$written" -lt 8 ] && pass || fail "Cancel in PROGRESS: exit 1 before the end (got $code, $written files)"
+rm -rf big
+
+if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -d "$work/screenshots" ]; then
+  mkdir -p "$source_dir/docs/screenshots"
+  cp "$work/screenshots/"*.png "$source_dir/docs/screenshots/"
+fi
+
+echo "stub_wine: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]

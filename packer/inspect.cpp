@@ -1,10 +1,185 @@
 #include "packer/inspect.h"
 
+#include <ctime>
+#include <iomanip>
+#include <vector>
+
+#include "app/image.h"
+#include "errors/exception.h"
+#include "io/file.h"
 #include "packer/output_file.h"
+#include "stream/fork_input.h"
+#include "stream/output.h"
+#include "stream/safe_input.h"
+#include "zip/central_header.h"
+#include "zip/end_header.h"
+#include "zip/item_reader.h"
+#include "zip/local_header.h"
 
 namespace quillon::pack {
 
-int list_entries(const std::string&, std::ostream&) { throw failure{"--list is not there yet"}; }
-int test_entries(const std::string&, std::ostream&) { throw failure{"--test is not there yet"}; }
+namespace {
+
+// Takes the decoded bytes and keeps only their count.
+class discarding_output : public stream::output {
+public:
+    using stream::output::write;
+    void write(const void*, std::uint32_t length) override { written_ += length; }
+    void put(int) override { ++written_; }
+    stream::size_type position() override { return written_; }
+
+private:
+    stream::size_type written_ = 0;
+};
+
+// The archive inside a self-extracting program (or a plain zip), read the
+// way the stub reads it: the end record searched for only after the
+// program's own image, offsets tried relative to where the archive begins
+// and then as absolute positions.
+class archive_view {
+public:
+    explicit archive_view(const std::string& path) : file_(io::path(any::string(path))), input_(file_.data_fork()) {
+        file_.data_fork().open();
+        begin_ = quillon::self::image(file_.path()).archive_offset();
+        read_directory();
+    }
+    ~archive_view() { file_.data_fork().close(false); }
+
+    const std::vector<format::zip::central_header>& entries() const { return entries_; }
+
+    // Decodes one entry's data into `out`, checking its CRC.
+    void decode(const format::zip::central_header& entry, stream::output& out, const std::string& passphrase) {
+        format::zip::local_header local;
+        seek_to_record(entry.local_header_offset, local, "cannot locate a local header");
+        if (local.flags & format::zip::local_header::descriptor_flag) {
+            local.crc = entry.crc;
+            local.compressed_size = entry.compressed_size;
+        }
+        format::zip::item_reader reader(local);
+        reader.prepare(input_, passphrase);
+        reader.process(input_, out);
+    }
+
+private:
+    [[noreturn]] static void fail(const std::string& message) {
+        throw format::exception(message, "format::zip::archive");
+    }
+
+    template <typename record>
+    void seek_to_record(std::uint32_t offset, record& header, const char* missing) {
+        for (stream::size_type at : {begin_ + offset, stream::size_type{offset}}) {
+            try {
+                input_.seek(at);
+                stream::safe_input safe(input_);
+                header.read(safe, true);
+                return;
+            } catch (const un::exception&) {
+                // Only decides which of the two places holds the record.
+            }
+        }
+        fail(missing);
+    }
+
+    void read_directory() {
+        format::zip::end_header end;
+        const stream::size_type at = end.locate(input_, begin_);
+        if (at == format::zip::end_header::not_found) fail("cannot locate the end header");
+        input_.seek(at);
+        {
+            stream::safe_input safe(input_);
+            end.read(safe, true);
+        }
+        if (end.this_disk != 0) fail("segmented multi-part archives are not supported");
+        if (end.directory_size == 0 || end.total_entries == 0) return;
+        format::zip::central_header first;
+        seek_to_record(end.directory_offset, first, "cannot locate the central directory");
+        entries_.push_back(first);
+        stream::safe_input safe(input_);
+        for (std::uint32_t i = 1; i < end.total_entries; ++i) {
+            entries_.emplace_back();
+            entries_.back().read(safe, true);
+        }
+    }
+
+    io::file file_;
+    stream::fork_input input_;
+    stream::size_type begin_ = 0;
+    std::vector<format::zip::central_header> entries_;
+};
+
+std::string method_name(std::uint16_t method) {
+    switch (method) {
+        case 0:
+            return "stored";
+        case 8:
+            return "deflated";
+        default:
+            return "method " + std::to_string(method);
+    }
+}
+
+std::string local_time_text(io::time modified) {
+    std::time_t seconds =
+        static_cast<std::time_t>((modified.ticks() - io::time::unix_epoch) / io::time::ticks_per_second);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+bool encrypted(const format::zip::local_header& entry) {
+    return entry.flags & format::zip::local_header::encrypted_flag;
+}
+
+std::string name_of(const format::zip::local_header& entry) { return entry.name_text.to_utf8(); }
+
+}  // namespace
+
+int list_entries(const std::string& path, std::ostream& out) {
+    try {
+        archive_view archive(path);
+        out << std::setw(12) << "size"
+            << "  " << std::setw(8) << "method"
+            << "  " << std::setw(19) << "modified"
+            << "  encrypted  name\n";
+        for (const auto& entry : archive.entries())
+            out << std::setw(12) << entry.uncompressed_size << "  " << std::setw(8) << method_name(entry.method) << "  "
+                << local_time_text(entry.modified) << "  " << std::setw(9) << (encrypted(entry) ? "yes" : "no") << "  "
+                << name_of(entry) << "\n";
+        out << archive.entries().size() << " entries\n";
+        return 0;
+    } catch (const un::exception& e) {
+        throw failure{path + ": " + un::display_text(e)};
+    }
+}
+
+int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out) {
+    try {
+        archive_view opened(path);
+        std::size_t bad = 0;
+        for (const auto& entry : opened.entries()) {
+            if (entry.is_directory) continue;
+            if (encrypted(entry) && passphrase.empty()) {
+                out << "skipped (encrypted; give --passphrase-file): " << name_of(entry) << "\n";
+                ++bad;
+                continue;
+            }
+            try {
+                discarding_output sink;
+                opened.decode(entry, sink, passphrase);
+                out << "ok: " << name_of(entry) << "\n";
+            } catch (const un::exception& e) {
+                out << "DAMAGED: " << name_of(entry) << ": " << un::display_text(e) << "\n";
+                ++bad;
+            }
+        }
+        out << (bad ? "errors found in " : "no errors in ") << opened.entries().size() << " entries of " << path
+            << "\n";
+        return bad ? 2 : 0;
+    } catch (const un::exception& e) {
+        throw failure{path + ": " + un::display_text(e)};
+    }
+}
 
 }  // namespace quillon::pack

@@ -11,6 +11,7 @@ namespace quillon::pack {
 // code: 0 good, 2 damaged.
 int list_entries(const std::string& path, std::ostream& out);
 // Decodes every entry in memory and checks its CRC; writes no file.
-int test_entries(const std::string& path, std::ostream& out);
+// Encrypted entries need `passphrase`.
+int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out);
 
 }  // namespace quillon::pack

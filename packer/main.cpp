@@ -227,7 +227,9 @@ int main(int argc, char** argv) {
     try {
         options o = parse(argc, argv);
         if (!o.list.empty()) return list_entries(o.list, std::cout);
-        if (!o.test.empty()) return test_entries(o.test, std::cout);
+        if (!o.test.empty())
+            return test_entries(o.test, o.passphrase_file.empty() ? "" : read_passphrase_file(o.passphrase_file),
+                                std::cout);
         pack(o);
         return 0;
     } catch (const failure& f) {

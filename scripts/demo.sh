@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs the main job. Until the stubs exist this builds
-# the three targets and says what is not there yet.
+# Builds everything and runs the main job: packs examples/sample/ into a
+# self-extracting program (Info-ZIP zip behind the POSIX stub), runs it with
+# "-q" in a fresh folder and lists what came out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,3 +15,26 @@ ls -l build/native/bin build/win32/bin build/win64/bin
 for program in build/native/bin/quillon-sfx build/win32/bin/quillon-sfx.exe build/native/bin/quillon-pack; do
   [ -e "$program" ] || echo "not there yet: $program"
 done
+
+demo=$(mktemp -d)
+trap 'rm -rf "$demo"' EXIT
+echo
+echo "packing examples/sample into $demo/sample.sfx:"
+(cd examples && zip -qrX "$demo/sample.zip" sample)
+cat build/native/bin/quillon-sfx "$demo/sample.zip" >"$demo/sample.sfx"
+chmod +x "$demo/sample.sfx"
+zip -qA "$demo/sample.sfx"  # offsets counted from the start of the program: unzip can read it too
+ls -l "$demo/sample.sfx"
+
+echo
+echo "running it with -q in a fresh folder:"
+mkdir "$demo/out"
+(cd "$demo/out" && "$demo/sample.sfx" -q)
+echo "exit code $?; extracted:"
+(cd "$demo/out" && find . -mindepth 1 | sort | sed 's|^\./|  |')
+if diff -r examples/sample "$demo/out/sample" >/dev/null; then
+  echo "the extracted folder equals examples/sample"
+else
+  echo "the extracted folder differs from examples/sample" >&2
+  exit 1
+fi

@@ -57,6 +57,22 @@ static_assert(distance_codes[29].base == 24577 && distance_codes[29].extra == 13
 static_assert(distance_codes[31].base + (1u << 14) - 1 == 65536, "codes 30 and 31 end at 64 KiB");
 static_assert(distance_codes[49].base + (1u << 23) - 1 == 1u << 25, "code 49 reaches 2^25");
 
+// The extra bits after each literal/length and distance symbol, for the
+// decoders' tables.
+constexpr std::array<std::uint8_t, 288> make_literal_extra_bits() {
+    std::array<std::uint8_t, 288> extra{};
+    for (int symbol = 257; symbol < 288; ++symbol) extra[symbol] = length_codes[symbol - 257].extra;
+    return extra;
+}
+constexpr std::array<std::uint8_t, 288> literal_extra_bits = make_literal_extra_bits();
+
+constexpr std::array<std::uint8_t, 50> make_distance_extra_bits() {
+    std::array<std::uint8_t, 50> extra{};
+    for (int code = 0; code < 50; ++code) extra[code] = distance_codes[code].extra;
+    return extra;
+}
+constexpr std::array<std::uint8_t, 50> distance_extra_bits = make_distance_extra_bits();
+
 // The order in which a dynamic header gives the code-length code lengths.
 constexpr std::uint8_t length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -100,6 +116,8 @@ decompressor::decompressor(stream::input& source, int extent, bool give_back_bit
       window_size(window_size_for(extent != 0 ? extent : source.get())),
       block_input(source, block_size),
       bits(&block_input),
+      literal_decoder(max_literal_codes, literal_extra_bits.data()),
+      distance_decoder(max_distance_codes, distance_extra_bits.data()),
       window(window_size, sink()) {}
 
 std::uint32_t decompressor::window_size_for(int extent) {
@@ -381,14 +399,15 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if constexpr (careful)
             if (bitcount < needed + 8 * static_cast<unsigned>(missing)) fail("unexpected end of compressed data");
     };
+    // Looks up the next code; consumes it and its extra bits in one step.
     auto decode = [&](const huffman_decoder& decoder) {
         std::uint32_t entry = decoder.lookup(bitbuf);
         if (entry == 0) {
             check_end(huffman_decoder::max_length);
             decoder.reject_codeword();
         }
-        consume(huffman_decoder::length_of(entry));
-        return huffman_decoder::symbol_of(entry);
+        consume(huffman_decoder::bits_of(entry));
+        return entry;
     };
     auto slide = [&] {
         window.used = static_cast<std::uint32_t>(out - base);
@@ -396,12 +415,19 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         out = base + window.used;
     };
     // Copies by words where source and destination are 8 or more bytes
-    // apart; the stores may run up to 7 bytes past the match, into bytes
+    // apart; the stores may run up to 15 bytes past the match, into bytes
     // that later output overwrites (the window keeps slack for them).
     auto copy_match = [&](std::uint32_t distance, std::uint32_t length) {
         std::uint8_t* const end = out + length;
         const std::uint8_t* from = out - distance;
-        if (distance >= 8) {
+        if (distance >= 16) {
+            do {
+                store64(out, load64(from));
+                store64(out + 8, load64(from + 8));
+                out += 16;
+                from += 16;
+            } while (out < end);
+        } else if (distance >= 8) {
             do {
                 store64(out, load64(from));
                 out += 8;
@@ -414,12 +440,23 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
                 out += 8;
             } while (out < end);
         } else {
+            // A period of 2 to 7 bytes: once the match holds `step` - d
+            // bytes, the pattern also repeats at `step`, a multiple of the
+            // period of at least 8, from where words can be copied.
+            const std::uint32_t step = distance * ((8 + distance - 1) / distance);
+            std::uint8_t* const bytewise = out + (step - distance);
             do *out++ = *from++;
-            while (out < end);
+            while (out < end && out < bytewise);
+            from = out - step;
+            while (out < end) {
+                store64(out, load64(from));
+                out += 8;
+                from += 8;
+            }
         }
         out = end;
     };
-    static_assert(window::copy_slack >= 8, "word copies overrun a match by up to 7 bytes");
+    static_assert(window::copy_slack >= 15, "word copies overrun a match by up to 15 bytes");
 
     for (;;) {
         if constexpr (!careful) {
@@ -438,17 +475,19 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         }
         refill();
         const unsigned before = bitcount;
-        int symbol = decode(literals);
+        std::uint64_t looked_up = bitbuf;
+        std::uint32_t entry = decode(literals);
+        const int symbol = huffman_decoder::symbol_of(entry);
         check_end(0);
         if (symbol < 256) {
             *out++ = static_cast<std::uint8_t>(symbol);
             if constexpr (!careful) {
                 // At least 41 bits are left: room for two more short codes.
                 for (int extra = 0; extra < 2 && out < threshold; ++extra) {
-                    std::uint32_t entry = literals.fast_entry(bitbuf);
-                    if (entry == 0 || huffman_decoder::symbol_of(entry) >= 256) break;
-                    consume(huffman_decoder::length_of(entry));
-                    *out++ = static_cast<std::uint8_t>(huffman_decoder::symbol_of(entry));
+                    std::uint32_t next = literals.fast_entry(bitbuf);
+                    if (next == 0 || huffman_decoder::symbol_of(next) >= 256) break;
+                    consume(huffman_decoder::bits_of(next));
+                    *out++ = static_cast<std::uint8_t>(huffman_decoder::symbol_of(next));
                 }
             }
             continue;
@@ -471,13 +510,14 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
             return outcome::block_end;
         }
 
-        const length_code& code = length_codes[symbol - 257];
-        std::uint32_t length = code.base + take(code.extra);
+        std::uint32_t length = length_codes[symbol - 257].base + huffman_decoder::extra_value(looked_up, entry);
         if (long_lengths && length == 258) length = take(16) + 3;
         check_end(0);
         refill();
-        const distance_code& far = distance_codes[decode(distances)];
-        const std::uint32_t distance = far.base + take(far.extra);
+        looked_up = bitbuf;
+        entry = decode(distances);
+        const std::uint32_t distance =
+            distance_codes[huffman_decoder::symbol_of(entry)].base + huffman_decoder::extra_value(looked_up, entry);
         check_end(0);
         // Nothing before the first byte, nothing beyond the window.
         if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");

@@ -76,10 +76,10 @@ private:
     bool fixed_ready = false;   // the decoders hold the fixed codes
     bool source_ended = false;  // the source delivered its last byte
 
-    huffman_decoder literal_decoder{288};
+    huffman_decoder literal_decoder;
     std::array<std::uint8_t, 288> literal_lengths{};
     int literal_count = 0;
-    huffman_decoder distance_decoder{50};
+    huffman_decoder distance_decoder;
     std::array<std::uint8_t, 50> distance_lengths{};
     int distance_count = 0;
     huffman_decoder length_decoder{19};

@@ -10,8 +10,9 @@ namespace {
 
 constexpr std::int32_t code_space = 1 << huffman_decoder::max_length;
 
-// Fast entries hold a symbol of up to 9 bits above a 4-bit length.
-static_assert(288 << 4 <= 0xFFFF, "fast entries are 16 bits wide");
+// Entries: 16 bits of symbol; code length up to 15 and, with up to 23
+// extra bits, up to 38 bits in all in 6 bits.
+static_assert(huffman_decoder::max_length + 23 < 64, "code and extra bits fit their field");
 
 [[noreturn]] void fail(const char* message) {
     throw algorithm::exception(message, "algorithm::flate::huffman_decoder");
@@ -19,7 +20,8 @@ static_assert(288 << 4 <= 0xFFFF, "fast entries are 16 bits wide");
 
 }  // namespace
 
-huffman_decoder::huffman_decoder(int symbol_count) : symbol_count_(symbol_count), symbols(symbol_count) {}
+huffman_decoder::huffman_decoder(int symbol_count, const std::uint8_t* extra_bits)
+    : symbol_count_(symbol_count), extra_bits(extra_bits), symbols(symbol_count) {}
 
 void huffman_decoder::build(const std::uint8_t* lengths) {
     assigned = 0;  // unusable until this build succeeds
@@ -64,7 +66,7 @@ void huffman_decoder::fill_fast(const std::uint8_t* lengths) {
         int length = lengths[j];
         if (length == 0 || length > fast_bits) continue;
         std::uint32_t index = reverse_bits(code[length]++, length);
-        auto entry = static_cast<std::uint16_t>(j << 4 | length);
+        std::uint32_t entry = make_entry(j, length);
         for (; index < fast.size(); index += 1u << length) fast[index] = entry;
     }
 }
@@ -85,7 +87,7 @@ std::uint32_t huffman_decoder::entry_of(std::uint32_t c) const {
     std::int32_t i = ((code - limit[length - 1]) >> (max_length - length)) + offset[length];
     // Past the assigned codes lies the unused half of a half-filled code.
     if (i >= assigned) return 0;
-    return static_cast<std::uint32_t>(symbols[i]) << 4 | static_cast<std::uint32_t>(length);
+    return make_entry(symbols[i], length);
 }
 
 std::uint32_t huffman_decoder::lookup_long(std::uint64_t bits) const {

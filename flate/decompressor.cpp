@@ -482,8 +482,9 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if (symbol < 256) {
             *out++ = static_cast<std::uint8_t>(symbol);
             if constexpr (!careful) {
-                // At least 41 bits are left: room for two more short codes.
-                for (int extra = 0; extra < 2 && out < threshold; ++extra) {
+                // More literals while the bits for a whole code are there
+                // (the table covers codes of up to `fast_bits` bits).
+                while (bitcount >= huffman_decoder::fast_bits && out < threshold) {
                     std::uint32_t next = literals.fast_entry(bitbuf);
                     if (next == 0 || huffman_decoder::symbol_of(next) >= 256) break;
                     consume(huffman_decoder::bits_of(next));

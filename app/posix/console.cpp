@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -25,7 +26,11 @@ void write_all(const std::string& text) {
     }
 }
 
-// Turns echo off on a terminal for as long as it lives.
+void ignore_signal(int) {}
+
+// Turns echo off on a terminal for as long as it lives. Ctrl+C meanwhile
+// interrupts the read, which then counts as Cancel, so that echo is always
+// turned back on: a terminal left without echo would outlive the program.
 class hidden_input {
 public:
     hidden_input() {
@@ -33,10 +38,16 @@ public:
         termios quiet = saved_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+        if (!active_) return;
+        struct sigaction interrupt {};
+        interrupt.sa_handler = ignore_signal;  // no SA_RESTART: the read fails
+        sigemptyset(&interrupt.sa_mask);
+        sigaction(SIGINT, &interrupt, &previous_);
     }
     ~hidden_input() {
         if (!active_) return;
         tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        sigaction(SIGINT, &previous_, nullptr);
         write_all("\n");  // the Enter that was not echoed
     }
     hidden_input(const hidden_input&) = delete;
@@ -44,6 +55,7 @@ public:
 
 private:
     termios saved_{};
+    struct sigaction previous_ {};
     bool active_ = false;
 };
 

@@ -165,6 +165,17 @@ sfx enc7.sfx enc7.zip
 run enc7 "secret\n" "$work/enc7.sfx" -q
 expect "7z's traditional encryption" 0 "Enter the passphrase: "
 diff -r "$src/tree/docs" enc7/tree/docs >/dev/null && pass || fail "7z's encrypted files come out right"
+# On a terminal: the passphrase is not echoed, and Ctrl+C at its prompt is
+# Cancel with echo turned back on.
+rm -rf enc-tty && mkdir enc-tty
+(cd enc-tty && (sleep 1; printf 'secret\n') | script -qec "$work/enc.sfx -q; echo code=\$?" /dev/null >"$work/tty.log" 2>&1)
+if grep -q "code=0" "$work/tty.log" && ! grep -q secret "$work/tty.log" && grep -q "Enter the passphrase:" "$work/tty.log"
+then pass; else fail "the passphrase is read without echo on a terminal"; cat -v "$work/tty.log" | head -5; fi
+rm -rf enc-tty && mkdir enc-tty
+(cd enc-tty && (sleep 1; printf '\003'; sleep 1) |
+  script -qec "$work/enc.sfx -q; echo code=\$?; stty -a" /dev/null >"$work/tty.log" 2>&1)
+if grep -q "code=1" "$work/tty.log" && grep -qE "(^| )echo( |$)" <(tr -d '\r' <"$work/tty.log")
+then pass; else fail "Ctrl+C at the passphrase prompt cancels and leaves echo on"; cat -v "$work/tty.log" | head -5; fi
 run enc-cancel "" "$work/enc.sfx" -q
 expect "end of input at the passphrase question cancels" 1 "Enter the passphrase: "
 # One check byte tells a wrong passphrase in 255 of 256 archives; a fresh

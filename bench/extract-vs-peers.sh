@@ -23,21 +23,41 @@ corpus="$bench/corpus"
 if [ ! -f "$bench/corpus.done" ]; then
   echo "building the corpus in $corpus" >&2
   rm -rf "$corpus" && mkdir -p "$corpus/small" "$corpus/large"
-  # Small files: documentation, headers, scripts and libraries, copied with
-  # their folders, until about 190 MiB.
-  find /usr/share/doc /usr/include /usr/share/perl5 /usr/lib/python3 /usr/lib/x86_64-linux-gnu \
-       -type f -size -2M -readable 2>/dev/null | sort | head -n 9000 |
-    while read -r f; do echo "$f"; done >"$bench/small.list"
-  total=0
-  while read -r f; do
-    size=$(stat -c %s "$f")
-    [ $((total + size)) -gt $((190 * 1024 * 1024)) ] && break
-    mkdir -p "$corpus/small$(dirname "$f")"
-    cp "$f" "$corpus/small$f" 2>/dev/null && total=$((total + size))
-  done <"$bench/small.list"
-  # One large file of real libraries, 120 MiB.
-  find /usr/lib -type f -name '*.so*' -size +1M -readable 2>/dev/null | sort | xargs cat 2>/dev/null |
-    head -c $((120 * 1024 * 1024)) >"$corpus/large/libraries.bin"
+  # Small files (documentation, headers, scripts, libraries) with their
+  # folders, up to about 190 MiB; one large file of real libraries, 120 MiB.
+  python3 - "$corpus" <<'PY'
+import os, shutil, sys
+corpus = sys.argv[1]
+roots = ["/usr/share/doc", "/usr/include", "/usr/share/perl5", "/usr/lib/python3", "/usr/lib/x86_64-linux-gnu"]
+small, limit = 0, 190 << 20
+for root in roots:
+    for folder, dirs, files in sorted(os.walk(root)):
+        dirs.sort()
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            if os.path.islink(path) or not os.path.isfile(path):
+                continue
+            size = os.path.getsize(path)
+            if size > 2 << 20 or small + size > limit:
+                continue
+            target = os.path.join(corpus, "small", path.lstrip("/"))
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            try:
+                shutil.copy2(path, target)
+            except OSError:
+                continue
+            small += size
+large, left = open(os.path.join(corpus, "large", "libraries.bin"), "wb"), 120 << 20
+for folder, dirs, files in sorted(os.walk("/usr/lib")):
+    dirs.sort()
+    for name in sorted(files):
+        path = os.path.join(folder, name)
+        if left > 0 and ".so" in name and not os.path.islink(path) and os.path.getsize(path) > 1 << 20:
+            with open(path, "rb") as f:
+                chunk = f.read(left)
+            large.write(chunk)
+            left -= len(chunk)
+PY
   touch "$bench/corpus.done"
 fi
 files=$(find "$corpus" -type f | wc -l)

@@ -165,8 +165,9 @@ TEST(file, create_and_remove_touch_the_data_file_only) {
 
 TEST(file, names_outside_ascii_are_created_and_found_exactly) {
     scratch_folder scratch;
+    // The last one is in no code page at all: only wide calls create it.
     const std::string names[] = {u8"caf\u00e9.txt", u8"\u03b1\u03b2\u03b3.txt", u8"\u6f22\u5b57.txt",
-                                 u8"\u00e9t\u00e9/\u4e2d\u6587.txt"};
+                                 u8"\u00e9t\u00e9/\u4e2d\u6587.txt", u8"\U0001F600 \u0436.txt"};
     for (const auto& name : names) {
         io::file file(scratch.path(name));
         file.create_with_parents(false);
@@ -175,8 +176,9 @@ TEST(file, names_outside_ascii_are_created_and_found_exactly) {
         EXPECT_EQ(scratch.read(name), name);
         EXPECT_TRUE(io::item(scratch.path(name)).exists()) << name;
     }
-    EXPECT_EQ(scratch.names(), (std::vector<std::string>{u8"caf\u00e9.txt", u8"\u00e9t\u00e9",
-                                                         u8"\u03b1\u03b2\u03b3.txt", u8"\u6f22\u5b57.txt"}));
+    EXPECT_EQ(scratch.names(),
+              (std::vector<std::string>{u8"caf\u00e9.txt", u8"\u00e9t\u00e9", u8"\u03b1\u03b2\u03b3.txt",
+                                        u8"\u6f22\u5b57.txt", u8"\U0001F600 \u0436.txt"}));
     EXPECT_EQ(scratch.names(u8"\u00e9t\u00e9"), std::vector<std::string>{u8"\u4e2d\u6587.txt"});
 
     // Built from the archive side: a UTF-8 name placed under the folder.

@@ -41,8 +41,10 @@ struct run_result {
 };
 
 run_result run(const std::string& arguments, const std::string& input) {
-    std::string in_path = testing::TempDir() + "quillon-inflate-in";
-    std::string err_path = testing::TempDir() + "quillon-inflate-err";
+    // Tests may run in parallel processes: one pair of files per process.
+    std::string stem = testing::TempDir() + "quillon-inflate-" + std::to_string(getpid());
+    std::string in_path = stem + "-in";
+    std::string err_path = stem + "-err";
     std::ofstream(in_path, std::ios::binary) << input;
     std::string command = tool() + " " + arguments + " < " + in_path + " 2> " + err_path;
     run_result result{};
@@ -55,6 +57,8 @@ run_result run(const std::string& arguments, const std::string& input) {
     std::string line;
     std::getline(err, line);
     if (result.status != 0) result.output = line;
+    std::remove(in_path.c_str());
+    std::remove(err_path.c_str());
     return result;
 }
 

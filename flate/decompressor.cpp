@@ -94,8 +94,10 @@ static_assert(15 + 5 + 16 <= refilled_bits && 15 + 23 <= refilled_bits, "one ref
 constexpr std::ptrdiff_t fast_input_margin = 16;
 static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
 
-// The bit reader of the design holds between 25 and 32 bits after each of
-// its refills; the loops return to exactly that state at the end of a block.
+// `bit_input` holds between 25 and 32 bits after each of its byte-wise
+// refills. At the end of a block the loops leave it in exactly the state it
+// would have reached reading every byte itself, so that the bytes left in
+// the source after `finish` do not depend on how the data was decoded.
 constexpr unsigned held_after_refill = 25;
 
 }  // namespace

@@ -13,7 +13,10 @@
 // not decode: the bytes of the block buffer, and with `give_back_bits` also
 // the whole bytes still held by the bit reader, so that the source then
 // stands on the first byte after the compressed data. Without it the source
-// stands up to 4 bytes further on.
+// stands up to 3 bytes further on.
+//
+// Pull mode decodes at least 262144 bytes per refill and stops inside a
+// block once it has them, so its memory does not grow with a long block.
 //
 // Every failure is an `algorithm::exception` and leaves the decompressor
 // unusable; the source's position is then undefined.

@@ -517,3 +517,30 @@ TEST(generator_input, delivers_produced_bytes_in_order_with_short_reads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(decompressor, pull_mode_stops_inside_a_long_block_so_memory_stays_bounded) {
+    // One fixed block of 40000 matches of 258 bytes: over 10 MB from one
+    // block. A single read asking for 8 MB gets one refill's worth only.
+    bit_writer w;
+    block(w, true, 1).fixed_literal('r');
+    for (int i = 0; i < 40000; ++i) w.fixed_literal(285).fixed_distance(0);
+    w.fixed_literal(256);
+    bytes stream = w.finish();
+    stream::array_input source(stream.data(), static_cast<std::uint32_t>(stream.size()));
+    decompressor inflater(source, 15, false);
+    std::vector<std::uint8_t> piece(8 << 20);
+    std::uint32_t first = inflater.read(piece.data(), static_cast<std::uint32_t>(piece.size()));
+    EXPECT_GE(first, stream::generator_input::produce_size);
+    EXPECT_LT(first, 1u << 20);
+    std::uint64_t total = first;
+    while (std::uint32_t got = inflater.read(piece.data(), static_cast<std::uint32_t>(piece.size()))) {
+        EXPECT_LT(got, 1u << 20);
+        EXPECT_EQ(piece[got - 1], 'r');
+        total += got;
+    }
+    EXPECT_EQ(total, 1u + 40000u * 258u);
+}
+
+}  // namespace

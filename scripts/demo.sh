@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs the main job: packs examples/sample/ into a
-# self-extracting program (Info-ZIP zip behind the POSIX stub), runs it with
-# "-q" in a fresh folder and lists what came out.
+# self-extracting program for Linux and one for Windows with quillon-pack,
+# runs the Linux one with "-q" in a fresh folder and lists what came out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -19,12 +19,11 @@ done
 demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
 echo
-echo "packing examples/sample into $demo/sample.sfx:"
-(cd examples && zip -qrX "$demo/sample.zip" sample)
-cat build/native/bin/quillon-sfx "$demo/sample.zip" >"$demo/sample.sfx"
-chmod +x "$demo/sample.sfx"
-zip -qA "$demo/sample.sfx"  # offsets counted from the start of the program: unzip can read it too
-ls -l "$demo/sample.sfx"
+echo "packing examples/sample into $demo/sample.sfx (Linux) and $demo/sample.exe (Windows):"
+build/native/bin/quillon-pack -o "$demo/sample.sfx" examples/sample
+build/native/bin/quillon-pack --windows -o "$demo/sample.exe" examples/sample
+ls -l "$demo/sample.sfx" "$demo/sample.exe"
+build/native/bin/quillon-pack --list "$demo/sample.sfx"
 
 echo
 echo "running it with -q in a fresh folder:"

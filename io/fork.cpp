@@ -12,8 +12,13 @@ const char* const where = "io::fork";
 
 }  // namespace
 
-fork::~fork() {
+fork::~fork() { release(); }
+
+void fork::release() {
+    // The process's standard handles are not ours to close in passing.
     if (is_open() && !standard_) system::close(handle_);
+    handle_ = invalid_handle;
+    standard_ = false;
 }
 
 fork::handle_type fork::open_mode(int mode) {
@@ -25,19 +30,19 @@ fork::handle_type fork::open_mode(int mode) {
 }
 
 void fork::open() {
-    close(false);
+    release();
     handle_ = open_mode(system::read_existing);
     if (!is_open()) raise_system_error(name(), "cannot open", where);
 }
 
 void fork::open_rw() {
-    close(false);
+    release();
     handle_ = open_mode(system::read_write);
     if (!is_open()) raise_system_error(name(), "cannot open_rw", where);
 }
 
 void fork::create(bool replace) {
-    close(false);
+    release();
     int mode = replace ? system::create_truncate : system::create_new;
     handle_ = open_mode(mode);
     if (is_open()) return;
@@ -54,7 +59,7 @@ void fork::create(bool replace) {
 }
 
 void fork::open_standard(int which, const char* operation) {
-    close(false);
+    release();
     handle_type handle = system::standard_handle(which);
     if (handle == invalid_handle) {
         raise_system_error(name(), operation, where);

@@ -33,7 +33,8 @@ public:
     virtual ~fork();
 
     // Reading an existing file; others may read and write it. Opening an
-    // open fork closes its previous file first.
+    // open fork closes its previous file first (a standard handle is only
+    // let go).
     virtual void open();
     // Reading and writing an existing file.
     virtual void open_rw();
@@ -84,6 +85,9 @@ protected:
 
 private:
     handle_type open_mode(int mode);
+    // Closes quietly before a reopening or on destruction; a standard
+    // handle is only forgotten.
+    void release();
     void open_standard(int which, const char* operation);
 
     io::item* owner_;

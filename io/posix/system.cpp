@@ -19,15 +19,18 @@ namespace system {
 namespace {
 
 // The narrow name, or false when the text has no narrow form (which no
-// system call could have handed out); errno is then EINVAL.
+// system call could have handed out) or holds a zero byte, which would cut
+// the name short at the system; errno is then EINVAL.
 bool narrow_name(const io::path& name, std::string& out) {
     try {
         out = name.join().narrow();
-        return true;
     } catch (const any::exception&) {
         errno = EINVAL;
         return false;
     }
+    if (out.find('\0') == std::string::npos) return true;
+    errno = EINVAL;
+    return false;
 }
 
 int descriptor(handle_type handle) { return static_cast<int>(handle); }

@@ -12,10 +12,19 @@ namespace io {
 namespace system {
 namespace {
 
-// Kept alive for the duration of one call.
-std::wstring wide_name(const io::path& name) {
+// The name for the wide calls, kept alive for the duration of one call.
+// Trailing zeros are dropped as in the narrow form; a zero inside would cut
+// the name short at the system, so such a name is refused.
+bool wide_name(const io::path& name, std::wstring& out) {
     any::string joined = name.join();
-    return std::wstring(joined.wide().begin(), joined.wide().end());
+    std::u16string text = joined.wide();
+    while (!text.empty() && text.back() == u'\0') text.pop_back();
+    if (text.find(u'\0') != std::u16string::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    out.assign(text.begin(), text.end());
+    return true;
 }
 
 HANDLE native(handle_type handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -51,7 +60,8 @@ handle_type open(const io::path& name, int mode) {
         {GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS},
     };
     const open_mode_call& call = calls[mode];
-    std::wstring text = wide_name(name);
+    std::wstring text;
+    if (!wide_name(name, text)) return io::fork::invalid_handle;
     return portable(CreateFileW(text.c_str(), call.access, call.sharing, nullptr, call.disposition, 0, nullptr));
 }
 
@@ -111,21 +121,40 @@ bool end_file_here(handle_type handle) { return SetEndOfFile(native(handle)) != 
 
 bool flush(handle_type handle) { return FlushFileBuffers(native(handle)) != 0; }
 
-bool remove_file(const io::path& name) { return DeleteFileW(wide_name(name).c_str()) != 0; }
+bool remove_file(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) && DeleteFileW(text.c_str()) != 0;
+}
 
-bool exists(const io::path& name) { return GetFileAttributesW(wide_name(name).c_str()) != INVALID_FILE_ATTRIBUTES; }
+namespace {
+
+DWORD attributes_of(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) ? GetFileAttributesW(text.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+bool exists(const io::path& name) { return attributes_of(name) != INVALID_FILE_ATTRIBUTES; }
 
 bool is_directory(const io::path& name) {
-    DWORD attributes = GetFileAttributesW(wide_name(name).c_str());
+    DWORD attributes = attributes_of(name);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool create_directory(const io::path& name) { return CreateDirectoryW(wide_name(name).c_str(), nullptr) != 0; }
+bool create_directory(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) && CreateDirectoryW(text.c_str(), nullptr) != 0;
+}
 
-bool remove_directory(const io::path& name) { return RemoveDirectoryW(wide_name(name).c_str()) != 0; }
+bool remove_directory(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) && RemoveDirectoryW(text.c_str()) != 0;
+}
 
 void apply_info(const io::path& name, const io::item_info& info) {
-    std::wstring text = wide_name(name);
+    std::wstring text;
+    if (!wide_name(name, text)) return;
     // Backup semantics open folders too.
     HANDLE handle = CreateFileW(text.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr);

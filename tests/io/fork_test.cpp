@@ -5,6 +5,12 @@
 
 #include <filesystem>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#endif
+
 #include "errors/exception.h"
 #include "io/file.h"
 #include "tests/support/scratch_folder.h"
@@ -210,16 +216,38 @@ TEST(fork, side_forks_open_their_own_files) {
               "io::fork|cannot open " + quoted(scratch.path("doc.rsrc")) + "; " + not_found);
 }
 
-TEST(fork, standard_handles_open_and_survive_the_fork) {
-    io::file console;
+TEST(fork, standard_handles_are_never_closed_in_passing) {
     {
         io::file holder(io::path(any::string(u"stderr")));
         holder.data_fork().open_stderr();
         EXPECT_TRUE(holder.data_fork().is_open());
-    }  // destroyed open: the process's handle stays
+        holder.data_fork().open_stderr();  // reopened: let go, not closed
+    }                                      // destroyed open: the process's handle stays
+#ifdef _WIN32
+    DWORD flags;
+    EXPECT_TRUE(GetHandleInformation(GetStdHandle(STD_ERROR_HANDLE), &flags));
+#else
+    EXPECT_GE(fcntl(2, F_GETFD), 0);
+#endif
+    io::file console;
     console.data_fork().open_stderr();
-    console.data_fork().write("", 0);
     console.data_fork().flush(false);
+}
+
+TEST(fork, a_zero_inside_a_name_never_cuts_it_short) {
+    // The system would see only "a"; the name is refused and then
+    // repaired like any other illegal character.
+    scratch_folder scratch;
+    scratch.write("a", "keep");
+    io::path name = scratch.path();
+    name.append(any::string(std::u16string(u"a\0b.txt", 7)));
+    EXPECT_FALSE(io::item(name).exists());
+    io::file file(name);
+    file.create(true);
+    file.data_fork().close();
+    EXPECT_EQ(file.path(), scratch.path("a_b.txt"));
+    EXPECT_EQ(scratch.read("a"), "keep");
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a", "a_b.txt"}));
 }
 
 TEST(fork, a_destroyed_open_fork_releases_its_file) {
@@ -239,20 +267,20 @@ TEST(fork, sizes_and_positions_beyond_4_gib) {
     io::file file(scratch.path("large.bin"));
     io::fork& fork = file.data_fork();
     file.create(false);
-    const std::uint64_t far = (std::uint64_t{5} << 30) + 3;  // 5 GiB and 3 bytes
-    fork.resize(far);                                        // sparse where the file system allows it
-    EXPECT_EQ(fork.size(), far);
-    fork.seek(far - 3);
-    EXPECT_EQ(fork.position(), far - 3);
+    const std::uint64_t beyond = (std::uint64_t{5} << 30) + 3;  // 5 GiB and 3 bytes
+    fork.resize(beyond);                                        // sparse where the file system allows it
+    EXPECT_EQ(fork.size(), beyond);
+    fork.seek(beyond - 3);
+    EXPECT_EQ(fork.position(), beyond - 3);
     fork.write("end", 3);
     fork.write("!", 1);
-    EXPECT_EQ(fork.size(), far + 1);
-    EXPECT_EQ(fork.position(), far + 1);
+    EXPECT_EQ(fork.size(), beyond + 1);
+    EXPECT_EQ(fork.position(), beyond + 1);
     fork.seek((std::uint64_t{4} << 30) + 1);
     char bytes[2];
     EXPECT_EQ(fork.read(bytes, 2), 2u);
     EXPECT_EQ(std::string(bytes, 2), std::string(2, '\0'));
-    fork.seek(far - 3);
+    fork.seek(beyond - 3);
     EXPECT_EQ(read_all(fork), "end!");
     fork.resize((std::uint64_t{4} << 30) + 1);
     EXPECT_EQ(fork.size(), (std::uint64_t{4} << 30) + 1);

@@ -3,7 +3,9 @@
 // input and output buffers) and libdeflate's whole-buffer decoder, on the
 // same zlib level-6 streams of three corpora of real files from this
 // machine, built in memory at start: text, executables and libraries, and
-// a mix of everything. Figures are bytes of output per second.
+// a mix of everything; and two degenerate cases, the text compressed with
+// literals only and 64 MiB of zeros (distance-1 runs). Figures are bytes
+// of output per second.
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -74,9 +76,9 @@ bytes build_corpus(bool (*accept)(const fs::path&)) {
     return corpus;
 }
 
-bytes deflate_level6(const bytes& data) {
+bytes deflate_level6(const bytes& data, int strategy = Z_DEFAULT_STRATEGY) {
     z_stream z{};
-    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&z, 6, Z_DEFLATED, -15, 8, strategy);
     bytes out(deflateBound(&z, data.size()));
     z.next_in = const_cast<std::uint8_t*>(data.data());
     z.avail_in = static_cast<uInt>(data.size());
@@ -100,8 +102,12 @@ std::vector<corpus>& corpora() {
         made.push_back({"text", build_corpus(is_text), {}});
         made.push_back({"executables", build_corpus(is_executable), {}});
         made.push_back({"mixed", build_corpus([](const fs::path&) { return true; }), {}});
+        // Degenerate cases: literals only, and distance-1 runs of zeros.
+        made.push_back({"text_literals_only", made[0].original, {}});
+        made.push_back({"zeros", bytes(corpus_size, 0), {}});
         for (auto& c : made) {
-            c.compressed = deflate_level6(c.original);
+            bool literals_only = std::string(c.name) == "text_literals_only";
+            c.compressed = deflate_level6(c.original, literals_only ? Z_HUFFMAN_ONLY : Z_DEFAULT_STRATEGY);
             std::fprintf(stderr, "corpus %s: %zu bytes, %zu compressed\n", c.name, c.original.size(),
                          c.compressed.size());
         }
@@ -180,8 +186,8 @@ void libdeflate_whole(benchmark::State& state, int which) {
 }
 
 void register_all() {
-    const char* names[] = {"text", "executables", "mixed"};
-    for (int which = 0; which < 3; ++which) {
+    const char* names[] = {"text", "executables", "mixed", "text_literals_only", "zeros"};
+    for (int which = 0; which < 5; ++which) {
         std::string suffix = std::string("/") + names[which];
         benchmark::RegisterBenchmark(("quillon_copy_to" + suffix).c_str(), quillon_copy_to, which)
             ->Unit(benchmark::kMillisecond);

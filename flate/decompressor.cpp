@@ -100,6 +100,50 @@ static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
 // the source after `finish` do not depend on how the data was decoded.
 constexpr unsigned held_after_refill = 25;
 
+// Copies by words where source and destination are 8 or more bytes
+// apart; the stores may run up to 15 bytes past the match, into bytes
+// that later output overwrites (the window keeps slack for them).
+std::uint8_t* copy_match(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+    std::uint8_t* const end = out + length;
+    const std::uint8_t* from = out - distance;
+    if (distance >= 16) {
+        do {
+            store64(out, load64(from));
+            store64(out + 8, load64(from + 8));
+            out += 16;
+            from += 16;
+        } while (out < end);
+    } else if (distance >= 8) {
+        do {
+            store64(out, load64(from));
+            out += 8;
+            from += 8;
+        } while (out < end);
+    } else if (distance == 1) {
+        const std::uint64_t run = 0x0101010101010101u * *from;
+        do {
+            store64(out, run);
+            out += 8;
+        } while (out < end);
+    } else {
+        // A period of 2 to 7 bytes: once the match holds `step` - d
+        // bytes, the pattern also repeats at `step`, a multiple of the
+        // period of at least 8, from where words can be copied.
+        const std::uint32_t step = distance * ((8 + distance - 1) / distance);
+        std::uint8_t* const bytewise = out + (step - distance);
+        do *out++ = *from++;
+        while (out < end && out < bytewise);
+        from = out - step;
+        while (out < end) {
+            store64(out, load64(from));
+            out += 8;
+            from += 8;
+        }
+    }
+    return end;
+}
+static_assert(window::copy_slack >= 15, "word copies overrun a match by up to 15 bytes");
+
 }  // namespace
 
 struct decompressor::cursor {
@@ -411,54 +455,13 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         consume(huffman_decoder::bits_of(entry));
         return entry;
     };
-    auto slide = [&] {
-        window.used = static_cast<std::uint32_t>(out - base);
+    // Out of line, so takes and returns the output pointer: the loop's
+    // hot state stays in registers.
+    auto slide = [this, base](std::uint8_t* at) {
+        window.used = static_cast<std::uint32_t>(at - base);
         window.slide();
-        out = base + window.used;
+        return base + window.used;
     };
-    // Copies by words where source and destination are 8 or more bytes
-    // apart; the stores may run up to 15 bytes past the match, into bytes
-    // that later output overwrites (the window keeps slack for them).
-    auto copy_match = [&](std::uint32_t distance, std::uint32_t length) {
-        std::uint8_t* const end = out + length;
-        const std::uint8_t* from = out - distance;
-        if (distance >= 16) {
-            do {
-                store64(out, load64(from));
-                store64(out + 8, load64(from + 8));
-                out += 16;
-                from += 16;
-            } while (out < end);
-        } else if (distance >= 8) {
-            do {
-                store64(out, load64(from));
-                out += 8;
-                from += 8;
-            } while (out < end);
-        } else if (distance == 1) {
-            const std::uint64_t run = 0x0101010101010101u * *from;
-            do {
-                store64(out, run);
-                out += 8;
-            } while (out < end);
-        } else {
-            // A period of 2 to 7 bytes: once the match holds `step` - d
-            // bytes, the pattern also repeats at `step`, a multiple of the
-            // period of at least 8, from where words can be copied.
-            const std::uint32_t step = distance * ((8 + distance - 1) / distance);
-            std::uint8_t* const bytewise = out + (step - distance);
-            do *out++ = *from++;
-            while (out < end && out < bytewise);
-            from = out - step;
-            while (out < end) {
-                store64(out, load64(from));
-                out += 8;
-                from += 8;
-            }
-        }
-        out = end;
-    };
-    static_assert(window::copy_slack >= 15, "word copies overrun a match by up to 15 bytes");
 
     for (;;) {
         if constexpr (!careful) {
@@ -469,7 +472,7 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         }
         // The next byte will go at `out`: slide first if the buffer is full.
         if (out >= threshold) {
-            slide();
+            out = slide(out);
             if (stop_at != stream::everything && window.position() >= stop_at) {
                 save();
                 return outcome::stopped;
@@ -484,9 +487,14 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if (symbol < 256) {
             *out++ = static_cast<std::uint8_t>(symbol);
             if constexpr (!careful) {
-                // More literals while the bits for a whole code are there
-                // (the table covers codes of up to `fast_bits` bits).
-                while (bitcount >= huffman_decoder::fast_bits && out < threshold) {
+                // A run of literals stays here: the bits are topped up
+                // whenever a whole table code (`fast_bits`) may not be
+                // there, while a word can still be loaded.
+                while (out < threshold) {
+                    if (bitcount < huffman_decoder::fast_bits) {
+                        if (in_end - in < 8) break;
+                        refill();
+                    }
                     std::uint32_t next = literals.fast_entry(bitbuf);
                     if (next == 0 || huffman_decoder::symbol_of(next) >= 256) break;
                     consume(huffman_decoder::bits_of(next));
@@ -527,11 +535,11 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         // Only the 64 KiB variant has longer matches; they go in pieces,
         // each after the check that keeps the buffer from overflowing.
         while (length > window::max_match) {
-            copy_match(distance, window::max_match);
+            out = copy_match(out, distance, window::max_match);
             length -= window::max_match;
-            if (out >= threshold) slide();
+            if (out >= threshold) out = slide(out);
         }
-        copy_match(distance, length);
+        out = copy_match(out, distance, length);
     }
 }
 

@@ -268,7 +268,8 @@ TEST(fork, sizes_and_positions_beyond_4_gib) {
     io::fork& fork = file.data_fork();
     file.create(false);
     const std::uint64_t beyond = (std::uint64_t{5} << 30) + 3;  // 5 GiB and 3 bytes
-    fork.resize(beyond);                                        // sparse where the file system allows it
+    // Sparse where the file system allows it.
+    fork.resize(beyond);
     EXPECT_EQ(fork.size(), beyond);
     fork.seek(beyond - 3);
     EXPECT_EQ(fork.position(), beyond - 3);

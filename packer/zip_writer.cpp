@@ -71,8 +71,9 @@ void zip_writer::check_room(std::uint64_t more) const {
         throw failure{"the archive would reach 4 GiB: the stub reads no Zip64 archives"};
 }
 
-void zip_writer::write_local(const central_record& r) {
-    out_.write_u32(local_signature);
+// The fields the local and central records share, from the version needed
+// to the extra field's length (always 0 here).
+void zip_writer::write_shared_fields(const central_record& r) {
     out_.write_u16(version_needed);
     out_.write_u16(r.flags);
     out_.write_u16(r.method);
@@ -82,7 +83,12 @@ void zip_writer::write_local(const central_record& r) {
     out_.write_u32(r.compressed);
     out_.write_u32(r.uncompressed);
     out_.write_u16(static_cast<std::uint32_t>(r.info.name.size()));
-    out_.write_u16(0);
+    out_.write_u16(0);  // extra field
+}
+
+void zip_writer::write_local(const central_record& r) {
+    out_.write_u32(local_signature);
+    write_shared_fields(r);
     out_.write(r.info.name.data(), r.info.name.size());
 }
 
@@ -144,16 +150,7 @@ void zip_writer::finish() {
     for (const central_record& r : central_) {
         out_.write_u32(central_signature);
         out_.write_u16(version_made_by);
-        out_.write_u16(version_needed);
-        out_.write_u16(r.flags);
-        out_.write_u16(r.method);
-        out_.write_u16(r.info.dos_time);
-        out_.write_u16(r.info.dos_date);
-        out_.write_u32(r.crc);
-        out_.write_u32(r.compressed);
-        out_.write_u32(r.uncompressed);
-        out_.write_u16(static_cast<std::uint32_t>(r.info.name.size()));
-        out_.write_u16(0);  // extra field
+        write_shared_fields(r);
         out_.write_u16(0);  // comment
         out_.write_u16(0);  // disk number start
         out_.write_u16(0);  // internal attributes

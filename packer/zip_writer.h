@@ -45,6 +45,7 @@ private:
         std::uint32_t crc, compressed, uncompressed, offset;
     };
 
+    void write_shared_fields(const central_record& record);
     void write_local(const central_record& record);
     void check_room(std::uint64_t more) const;
 

@@ -13,16 +13,6 @@ namespace {
 
 constexpr std::uint8_t expected[4] = {0x50, 0x4B, 0x05, 0x06};
 
-std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length) {
-    std::uint32_t total = 0;
-    while (total < length) {
-        std::uint32_t got = input.read(buffer + total, length - total);
-        if (got == 0) break;
-        total += got;
-    }
-    return total;
-}
-
 }  // namespace
 
 bool end_header::valid() const { return std::memcmp(signature, expected, 4) == 0; }

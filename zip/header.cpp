@@ -6,11 +6,7 @@
 
 namespace format {
 
-namespace {
-
-// Reads until `length` bytes came or the input ends; a short read before the
-// end is allowed by the stream contract and must not truncate a field.
-std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length) {
+std::uint32_t header::read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length) {
     std::uint32_t total = 0;
     while (total < length) {
         std::uint32_t got = input.read(buffer + total, length - total);
@@ -19,8 +15,6 @@ std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32
     }
     return total;
 }
-
-}  // namespace
 
 std::string header::read_string(stream::input& input, std::uint32_t count, std::uint32_t length, bool strict) {
     if (count > length) {

@@ -32,6 +32,10 @@ public:
 
     // Reads 4 signature bytes; a short input leaves the missing ones zero.
     static void read_signature(stream::input& input, std::uint8_t (&signature)[4]);
+
+    // Reads until `length` bytes came or the input ends; a short read before
+    // the end is allowed by the stream contract and must not truncate a field.
+    static std::uint32_t read_fully(stream::input& input, std::uint8_t* buffer, std::uint32_t length);
 };
 
 }  // namespace format

@@ -65,14 +65,17 @@ private:
         throw format::exception(message, "format::zip::archive");
     }
 
+    // Offsets count from where the archive begins or from the start of the
+    // file; `first_` is tried first, as the stub does.
+    // Returns the shift that found it.
     template <typename record>
-    void seek_to_record(std::uint32_t offset, record& header, const char* missing) {
-        for (stream::size_type at : {begin_ + offset, stream::size_type{offset}}) {
+    stream::size_type seek_to_record(std::uint32_t offset, record& header, const char* missing) {
+        for (stream::size_type shift : {first_, first_ == begin_ ? stream::size_type{0} : begin_}) {
             try {
-                input_.seek(at);
+                input_.seek(shift + offset);
                 stream::safe_input safe(input_);
                 header.read(safe, true);
-                return;
+                return shift;
             } catch (const un::exception&) {
                 // Only decides which of the two places holds the record.
             }
@@ -91,8 +94,13 @@ private:
         }
         if (end.this_disk != 0) fail("segmented multi-part archives are not supported");
         if (end.directory_size == 0 || end.total_entries == 0) return;
+        // The directory ends where the end record begins: that tells which
+        // way the offsets count when the two places differ.
+        const bool absolute =
+            end.directory_offset + end.directory_size == at && begin_ + end.directory_offset + end.directory_size != at;
+        first_ = absolute ? 0 : begin_;
         format::zip::central_header first;
-        seek_to_record(end.directory_offset, first, "cannot locate the central directory");
+        first_ = seek_to_record(end.directory_offset, first, "cannot locate the central directory");
         entries_.push_back(first);
         stream::safe_input safe(input_);
         for (std::uint32_t i = 1; i < end.total_entries; ++i) {
@@ -104,6 +112,7 @@ private:
     io::file file_;
     stream::fork_input input_;
     stream::size_type begin_ = 0;
+    stream::size_type first_ = 0;
     std::vector<format::zip::central_header> entries_;
 };
 

@@ -112,7 +112,7 @@ void archive::extract_all(const io::directory& destination, bool /*flag*/) {
     if (end_.this_disk != 0) fail("segmented multi-part archives are not supported");
     if (end_.directory_size == 0) return;
 
-    const stream::size_type directory = probe_directory(input);
+    const stream::size_type directory = probe_directory(input, end_position);
     if (directory == nowhere) fail("cannot locate the central directory");
 
     input.seek(directory);
@@ -134,12 +134,24 @@ void archive::extract_all(const io::directory& destination, bool /*flag*/) {
     fork.seek(after_end);
 }
 
-stream::size_type archive::probe_directory(stream::fork_input& input) {
-    for (stream::size_type q : {base_position_ + end_.directory_offset, stream::size_type{end_.directory_offset}}) {
+// The offsets of an archive count either from where it begins in the file
+// (appended as it was) or from the start of the file (adjusted). The
+// directory ends where the end record begins, which tells the two apart when
+// they differ; local headers are then looked for the same way first. Trying
+// the other way first would read a stored entry's data as a header whenever
+// another entry's header lies just that far on, and extract the wrong entry.
+stream::size_type archive::probe_directory(stream::fork_input& input, stream::size_type end_position) {
+    const stream::size_type relative = base_position_ + end_.directory_offset;
+    const stream::size_type absolute = end_.directory_offset;
+    const bool absolute_fits = absolute + end_.directory_size == end_position;
+    const bool relative_fits = relative + end_.directory_size == end_position;
+    const bool absolute_first = absolute_fits && !relative_fits;
+    for (stream::size_type q : {absolute_first ? absolute : relative, absolute_first ? relative : absolute}) {
         try {
             input.seek(q);
             stream::safe_input safe(input);
             central_.read(safe, true);
+            local_shift_ = q == relative ? base_position_ : 0;
             return q;
         } catch (...) {
             // Only decides which attempt wins.
@@ -167,8 +179,8 @@ void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
 }
 
 void archive::read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {
-    for (stream::size_type at :
-         {base_position_ + entry.local_header_offset, stream::size_type{entry.local_header_offset}}) {
+    const stream::size_type other_shift = local_shift_ == base_position_ ? 0 : base_position_;
+    for (stream::size_type at : {local_shift_ + entry.local_header_offset, other_shift + entry.local_header_offset}) {
         try {
             input.seek(at);
             stream::safe_input safe(input);

@@ -94,7 +94,7 @@ public:
 private:
     using entry_list = std::vector<std::unique_ptr<directory_entry>>;
 
-    stream::size_type probe_directory(stream::fork_input& input);
+    stream::size_type probe_directory(stream::fork_input& input, stream::size_type end_position);
     void scan_directory(stream::fork_input& input, entry_list& entries);
     void read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
     void extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination);
@@ -112,6 +112,8 @@ private:
     std::vector<std::pair<io::path, io::time>> folders_;
 
     stream::size_type base_position_ = 0;
+    // Added to local header offsets first: what the directory was found with.
+    stream::size_type local_shift_ = 0;
     central_header central_;
     end_header end_;
 };

@@ -80,7 +80,7 @@ measure() {
   local best="" line
   for _ in $(seq "$runs"); do
     rm -rf "$bench/out" && mkdir "$bench/out"
-    line=$(cd "$bench/out" && /usr/bin/time -f "%e %U %S %M" bash -c "$1" 2>&1 >/dev/null | tail -1)
+    line=$(cd "$bench/out" && /usr/bin/time -f "%e %U %S %M %x" bash -c "$1" </dev/null 2>&1 >/dev/null | tail -1)
     if [ -z "$best" ] || awk -v a="$line" -v b="$best" 'BEGIN { split(a, x); split(b, y); exit !(x[1] < y[1]) }'; then
       best=$line
     fi
@@ -91,8 +91,10 @@ measure() {
 
 row() {  # row TOOL ARCHIVE COMMAND
   local r; r=$(measure "$3")
+  # A run that failed (non-zero exit) is marked: its time means nothing.
   awk -v tool="$1" -v archive="$2" -v r="$r" 'BEGIN { split(r, x);
-    printf "| %s | %s | %.2f s | %.2f s | %.1f MiB |\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024 }'
+    printf "| %s | %s | %.2f s | %.2f s | %.1f MiB |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024,
+      x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
 }
 
 echo

@@ -1,6 +1,7 @@
 #include "zip/archive.h"
 
 #include "errors/exception.h"
+#include "stream/buffered_input.h"
 #include "stream/fork_output.h"
 #include "stream/safe_input.h"
 #include "zip/extractor.h"
@@ -163,7 +164,10 @@ stream::size_type archive::probe_directory(stream::fork_input& input, stream::si
 // Every record is read and checked before anything is created, so that an
 // archive with one refused entry extracts nothing.
 void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
-    stream::safe_input safe(input);
+    // Records are read field by field: through a block buffer, not one
+    // system call per field.
+    stream::buffered_input buffered(input, directory_block);
+    stream::safe_input safe(buffered);
     for (std::uint32_t i = 0; i < end_.total_entries; ++i) {
         auto entry = std::make_unique<directory_entry>();
         central_.read(safe, true);
@@ -183,8 +187,10 @@ void archive::read_local_header(stream::fork_input& input, const directory_entry
     for (stream::size_type at : {local_shift_ + entry.local_header_offset, other_shift + entry.local_header_offset}) {
         try {
             input.seek(at);
-            stream::safe_input safe(input);
+            stream::buffered_input buffered(input, local_header_block);
+            stream::safe_input safe(buffered);
             header.read(safe, true);
+            buffered.give_back();  // the entry's data starts right after the header
             return;
         } catch (...) {
             // Only decides which attempt wins.

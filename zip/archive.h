@@ -88,6 +88,11 @@ public:
     // Asked for once while empty, then kept for every encrypted entry.
     std::string passphrase;
 
+    // Block sizes for reading the records: the whole central directory,
+    // and one local header with its name (longer names read on directly).
+    static constexpr std::uint32_t directory_block = 65536;
+    static constexpr std::uint32_t local_header_block = 4096;
+
     // Entry data between two progress reports.
     static constexpr std::uint32_t progress_step = 32768;
 

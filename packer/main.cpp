@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "packer/input_tree.h"
-#include "packer/inspect.h"
+#include "packer/listing.h"
 #include "packer/mapped_file.h"
 #include "packer/output_file.h"
 #include "packer/zip_append.h"

@@ -1,4 +1,4 @@
-#include "packer/inspect.h"
+#include "packer/listing.h"
 
 #include <ctime>
 #include <iomanip>

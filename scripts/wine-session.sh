@@ -9,9 +9,13 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 wine_session_start() {
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "making the Wine prefix $WINEPREFIX"
-    /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+    /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1 || true
   fi
-  /usr/lib/wine/wineserver -p >/dev/null 2>&1 || true
+  /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1 || true
+  # Start the prefix's background services here, detached from any pipe: a
+  # service started by the first test would keep CTest's output pipe open
+  # and CTest would wait for it forever.
+  /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 wine_session_stop() {

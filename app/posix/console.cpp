@@ -1,5 +1,6 @@
 #include "app/posix/console.h"
 
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -26,23 +27,28 @@ void write_all(const std::string& text) {
     }
 }
 
-void ignore_signal(int) {}
+volatile std::sig_atomic_t interrupted = 0;
+
+void note_interrupt(int) { interrupted = 1; }
 
 // Turns echo off on a terminal for as long as it lives. Ctrl+C meanwhile
-// interrupts the read, which then counts as Cancel, so that echo is always
+// ends the read as Cancel instead of the program, so that echo is always
 // turned back on: a terminal left without echo would outlive the program.
 class hidden_input {
 public:
     hidden_input() {
         if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        // The handler goes in before echo goes off: a Ctrl+C in between
+        // would otherwise end the program with the terminal still silent.
+        interrupted = 0;
+        struct sigaction interrupt {};
+        interrupt.sa_handler = note_interrupt;  // no SA_RESTART: the wait fails
+        sigemptyset(&interrupt.sa_mask);
+        sigaction(SIGINT, &interrupt, &previous_);
         termios quiet = saved_;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         active_ = tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
-        if (!active_) return;
-        struct sigaction interrupt {};
-        interrupt.sa_handler = ignore_signal;  // no SA_RESTART: the read fails
-        sigemptyset(&interrupt.sa_mask);
-        sigaction(SIGINT, &interrupt, &previous_);
+        if (!active_) sigaction(SIGINT, &previous_, nullptr);
     }
     ~hidden_input() {
         if (!active_) return;
@@ -74,6 +80,40 @@ bool read_line(std::string& line) {
     return true;
 }
 
+// Reads one line from the terminal, or fails when Ctrl+C is pressed. A
+// plain read would miss a Ctrl+C that comes after the prompt but before the
+// read starts and then wait for ever; here SIGINT stays blocked except
+// inside ppoll, which unblocks it atomically, so one pending is never lost.
+bool read_hidden_line(std::string& line) {
+    sigset_t interrupt, previous;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    sigprocmask(SIG_BLOCK, &interrupt, &previous);
+    line.clear();
+    bool complete = false;
+    while (!interrupted) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (ppoll(&input, 1, nullptr, &previous) < 0) {
+            if (errno == EINTR && !interrupted) continue;  // some other signal
+            break;
+        }
+        char block[256];
+        const ssize_t got = ::read(STDIN_FILENO, block, sizeof block);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        line.append(block, static_cast<std::size_t>(got));
+        const std::size_t end = line.find('\n');
+        if (end != std::string::npos) {
+            line.resize(end);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            complete = true;
+            break;
+        }
+    }
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return complete;
+}
+
 }  // namespace
 
 void console::write(const std::string& text) {
@@ -99,12 +139,17 @@ void console::status(const std::string& text) {
 }
 
 bool console::ask(const std::string& prompt, std::string& answer, bool secret) {
-    write(prompt);
     if (isatty(STDIN_FILENO)) {
-        if (!secret) return read_line(answer);
+        if (!secret) {
+            write(prompt);
+            return read_line(answer);
+        }
+        // Silent before the prompt shows, so nothing typed after it echoes.
         hidden_input hidden;
-        return read_line(answer);
+        write(prompt);
+        return read_hidden_line(answer);
     }
+    write(prompt);
     // A piped answer is not echoed: end the prompt's line ourselves, so
     // that what follows starts on a line of its own.
     const bool answered = read_line(answer);

@@ -7,6 +7,7 @@
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
 
+here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 stub="$bin/quillon-sfx"
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
@@ -168,12 +169,13 @@ diff -r "$src/tree/docs" enc7/tree/docs >/dev/null && pass || fail "7z's encrypt
 # On a terminal: the passphrase is not echoed, and Ctrl+C at its prompt is
 # Cancel with echo turned back on.
 rm -rf enc-tty && mkdir enc-tty
-(cd enc-tty && (sleep 1; printf 'secret\n') | script -qec "$work/enc.sfx -q; echo code=\$?" /dev/null >"$work/tty.log" 2>&1)
+(cd enc-tty && "$here/pty_answer.py" "Enter the passphrase:" 'secret\n' \
+  bash -c "$work/enc.sfx -q; echo code=\$?" >"$work/tty.log" 2>&1)
 if grep -q "code=0" "$work/tty.log" && ! grep -q secret "$work/tty.log" && grep -q "Enter the passphrase:" "$work/tty.log"
 then pass; else fail "the passphrase is read without echo on a terminal"; cat -v "$work/tty.log" | head -5; fi
 rm -rf enc-tty && mkdir enc-tty
-(cd enc-tty && (sleep 1; printf '\003'; sleep 1) |
-  script -qec "$work/enc.sfx -q; echo code=\$?; stty -a" /dev/null >"$work/tty.log" 2>&1)
+(cd enc-tty && "$here/pty_answer.py" "Enter the passphrase:" '\x03' \
+  bash -c "$work/enc.sfx -q; echo code=\$?; stty -a" >"$work/tty.log" 2>&1)
 if grep -q "code=1" "$work/tty.log" && grep -qE "(^| )echo( |$)" <(tr -d '\r' <"$work/tty.log")
 then pass; else fail "Ctrl+C at the passphrase prompt cancels and leaves echo on"; cat -v "$work/tty.log" | head -5; fi
 run enc-cancel "" "$work/enc.sfx" -q
@@ -262,7 +264,7 @@ expect "an unnamed entry" 0 ""
 run progress "\n" "$work/infozip.sfx"
 expect "no progress line when standard error is not a terminal" 0 "Extract to: [$work/progress] "
 rm -rf tty && mkdir tty
-(cd tty && printf '\n' | script -qec "$work/infozip.sfx" /dev/null >"$work/tty.log" 2>&1); code=$?
+(cd tty && "$here/pty_answer.py" "Extract to:" '\n' "$work/infozip.sfx" >"$work/tty.log" 2>&1); code=$?
 if [ "$code" = 0 ] && grep -qE "[0-9]+% $work/tty/tree" "$work/tty.log"; then pass; else
   fail "a progress line on a terminal"; tail -c 300 "$work/tty.log" | cat -v; fi
 

@@ -75,37 +75,66 @@ make_archives() {
 }
 make_archives
 
-# measure NAME COMMAND: best wall time of $runs runs into a fresh folder.
-measure() {
-  local best="" line
-  for _ in $(seq "$runs"); do
-    rm -rf "$bench/out" && mkdir "$bench/out"
-    line=$(cd "$bench/out" && /usr/bin/time -f "%e %U %S %M %x" bash -c "$1" </dev/null 2>&1 >/dev/null | tail -1)
-    if [ -z "$best" ] || awk -v a="$line" -v b="$best" 'BEGIN { split(a, x); split(b, y); exit !(x[1] < y[1]) }'; then
-      best=$line
-    fi
-  done
-  rm -rf "$bench/out"
-  echo "$best"
+tools=("quillon-sfx -q" "unzip -q -o" "bsdtar -xf" "7z x -y" "python3 zipfile")
+command_of() {  # command_of TOOL_INDEX ARCHIVE
+  case $1 in
+    0) echo "'$bench/$2.sfx' -q" ;;
+    1) echo "unzip -q -o '$bench/$2.zip'" ;;
+    2) echo "bsdtar -xf '$bench/$2.zip'" ;;
+    3) echo "7z x -y '$bench/$2.zip'" ;;
+    4) echo "python3 -c 'import zipfile; zipfile.ZipFile(\"$bench/$2.zip\").extractall()'" ;;
+  esac
 }
 
-row() {  # row TOOL ARCHIVE COMMAND
-  local r; r=$(measure "$3")
-  # A run that failed (non-zero exit) is marked: its time means nothing.
-  awk -v tool="$1" -v archive="$2" -v r="$r" 'BEGIN { split(r, x);
-    printf "| %s | %s | %.2f s | %.2f s | %.1f MiB |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024,
-      x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
+# once FOLDER COMMAND: one run into a fresh FOLDER; prints "wall user
+# system peak-KiB exit". The previous output is removed and written back
+# first, so that no tool pays for another's leftovers.
+once() {
+  rm -rf "$1" && sync && mkdir "$1"
+  (cd "$1" && /usr/bin/time -f "%e %U %S %M %x" bash -c "$2" </dev/null 2>&1 >/dev/null | tail -1)
+}
+
+# table FOLDER: every archive with every tool. The runs go round the tools
+# (one run of each, then the next round), so that a slow spell of the file
+# system falls on all of them alike; the best run of each counts.
+table() {
+  local out=$1 a i r line
+  echo "| archive | tool | wall | CPU | peak memory | vs best peer |"
+  echo "|---|---|---|---|---|---|"
+  for a in corpus6 corpus0 large6 large0; do
+    local best=()
+    for r in $(seq "$runs"); do
+      for i in "${!tools[@]}"; do
+        line=$(once "$out" "$(command_of "$i" "$a")")
+        if [ -z "${best[$i]:-}" ] || awk -v a="$line" -v b="${best[$i]}" 'BEGIN { split(a, x); split(b, y); exit !(x[1] < y[1]) }'; then
+          best[$i]=$line
+        fi
+      done
+    done
+    rm -rf "$out"
+    local peer
+    peer=$(for i in 1 2 3 4; do echo "${best[$i]}"; done | awk '$5 == 0 { if (m == "" || $1 < m) m = $1 } END { print m }')
+    for i in "${!tools[@]}"; do
+      # A run that failed (non-zero exit) is marked: its time means nothing.
+      awk -v tool="${tools[$i]}" -v archive="$a" -v r="${best[$i]}" -v peer="$peer" -v own="$i" 'BEGIN { split(r, x);
+        ratio = (own == 0 && peer > 0) ? sprintf("%.2fx", x[1] / peer) : "";
+        printf "| %s | %s | %.2f s | %.2f s | %.1f MiB | %s |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024, ratio,
+          x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
+    done
+  done
 }
 
 echo
 echo "Corpus: $files files, $((bytes / 1024 / 1024)) MiB; large file alone: 120 MiB. Best of $runs runs, warm cache."
 echo
-echo "| archive | tool | wall | CPU | peak memory |"
-echo "|---|---|---|---|---|"
-for a in corpus6 corpus0 large6 large0; do
-  row "quillon-sfx -q" "$a" "'$bench/$a.sfx' -q"
-  row "unzip -q -o" "$a" "unzip -q -o '$bench/$a.zip'"
-  row "bsdtar -xf" "$a" "bsdtar -xf '$bench/$a.zip'"
-  row "7z x -y" "$a" "7z x -y '$bench/$a.zip'"
-  row "python3 zipfile" "$a" "python3 -c 'import zipfile; zipfile.ZipFile(\"$bench/$a.zip\").extractall()'"
-done
+echo "Into a folder on the disk ($(df -T "$bench" | awk 'NR == 2 { print $2 }')):"
+echo
+table "$bench/out"
+# The same in memory, where no disk or journal adds its own noise: what is
+# left is each tool's own work and the system calls it makes.
+if [ -d /dev/shm ] && [ "$(df -k /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((3 * bytes / 1024)) ]; then
+  echo
+  echo "Into a folder in memory (tmpfs, /dev/shm):"
+  echo
+  table /dev/shm/quillon-bench-out
+fi

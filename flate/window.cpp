@@ -9,11 +9,43 @@ namespace algorithm::flate {
 // from `slide_size` on: the whole history a match can reach.
 static_assert(window::slide_size > window::max_match, "a slide must make room for a whole match");
 
+namespace {
+
+// An archive of many small entries makes one window per entry. Handing each
+// buffer back to the allocator and taking a new one costs more than decoding
+// a small entry: the heap shrinks and grows again, and fresh pages have to be
+// cleared by the system. The last buffer is kept for the next window of the
+// same size instead (one per thread, so windows on other threads never share).
+struct spare_buffer {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
+};
+thread_local spare_buffer spare;
+constexpr std::uint32_t spare_limit = std::uint32_t{1} << 16;
+
+std::size_t buffer_size(std::uint32_t window_size) {
+    return std::size_t{window_size} + window::max_match + window::slide_size + window::copy_slack;
+}
+
+std::unique_ptr<std::uint8_t[]> take_buffer(std::size_t size) {
+    if (spare.bytes && spare.size == size) return std::move(spare.bytes);
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
+}
+
+}  // namespace
+
 window::window(std::uint32_t window_size, stream::output& target)
     : filter_output(target),
       size(window_size),
       threshold(window_size + slide_size),
-      buffer(new std::uint8_t[std::size_t{window_size} + max_match + slide_size + copy_slack]) {}
+      buffer(take_buffer(buffer_size(window_size))) {}
+
+window::~window() {
+    // A large window is rare and long to fill; its memory is not held on to.
+    if (size > spare_limit) return;
+    spare.bytes = std::move(buffer);
+    spare.size = buffer_size(size);
+}
 
 void window::reset() { used = flushed = 0; }
 

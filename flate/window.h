@@ -23,6 +23,9 @@ public:
     static constexpr std::uint32_t copy_slack = 16;
 
     window(std::uint32_t window_size, stream::output& target);
+    ~window() override;
+    window(const window&) = delete;
+    window& operator=(const window&) = delete;
 
     // Empties the buffer: nothing pending, no history.
     void reset() override;

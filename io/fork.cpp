@@ -19,6 +19,7 @@ void fork::release() {
     if (is_open() && !standard_) system::close(handle_);
     handle_ = invalid_handle;
     standard_ = false;
+    forget_position();
 }
 
 fork::handle_type fork::open_mode(int mode) {
@@ -33,18 +34,21 @@ void fork::open() {
     release();
     handle_ = open_mode(system::read_existing);
     if (!is_open()) raise_system_error(name(), "cannot open", where);
+    know_position(0);
 }
 
 void fork::open_rw() {
     release();
     handle_ = open_mode(system::read_write);
     if (!is_open()) raise_system_error(name(), "cannot open_rw", where);
+    know_position(0);
 }
 
 void fork::create(bool replace) {
     release();
     int mode = replace ? system::create_truncate : system::create_new;
     handle_ = open_mode(mode);
+    know_position(0);
     if (is_open()) return;
     // The system may refuse a character of the name: repair the last
     // component and try once more under the repaired (and free) name.
@@ -52,6 +56,7 @@ void fork::create(bool replace) {
     if (owner().replace_illegal_characters()) owner().resolve_name_conflict(999);
     handle_ = open_mode(mode);
     if (is_open()) return;
+    forget_position();
     std::int32_t code = system::last_error();
     owner().path() = asked;
     system::set_last_error(code);
@@ -80,6 +85,7 @@ void fork::close(bool report) {
     bool closed = system::close(handle_);
     handle_ = invalid_handle;
     standard_ = false;
+    forget_position();
     if (!closed && report) raise_system_error(name(), "cannot close", where);
 }
 
@@ -88,13 +94,22 @@ bool fork::is_character_device() { return system::is_character_device(handle_); 
 std::uint32_t fork::read(void* buffer, std::uint32_t count) {
     if (count == 0) return 0;
     std::uint32_t done = 0;
-    if (!system::read(handle_, buffer, count, done)) raise_system_error(name(), "cannot read from", where);
+    if (!system::read(handle_, buffer, count, done)) {
+        forget_position();
+        raise_system_error(name(), "cannot read from", where);
+    }
+    position_ += done;
     return done;
 }
 
 void fork::write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
-    if (!system::write(handle_, buffer, count)) raise_system_error(name(), "cannot write to", where);
+    if (!system::write(handle_, buffer, count)) {
+        forget_position();  // part of it may have been written
+        raise_system_error(name(), "cannot write to", where);
+        return;
+    }
+    position_ += count;
 }
 
 std::uint64_t fork::size() {
@@ -117,14 +132,21 @@ std::uint64_t fork::size() {
 
 std::uint64_t fork::position() {
     if (!is_open()) return ~std::uint64_t{0};
+    if (position_known_) return position_;
     std::uint64_t answer = 0;
     if (!system::position(handle_, answer)) raise_system_error(name(), "cannot get position of", where);
+    know_position(answer);
     return answer;
 }
 
 void fork::seek(std::uint64_t position) {
-    if (!is_open()) return;
-    if (!system::seek(handle_, position)) raise_system_error(name(), "cannot set the position of", where);
+    if (!is_open() || (position_known_ && position == position_)) return;
+    if (!system::seek(handle_, position)) {
+        forget_position();
+        raise_system_error(name(), "cannot set the position of", where);
+        return;
+    }
+    know_position(position);
 }
 
 void fork::resize(std::uint64_t size) {

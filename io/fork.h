@@ -90,9 +90,21 @@ private:
     void release();
     void open_standard(int which, const char* operation);
 
+    // The position is kept here while it is known, so that asking for it or
+    // seeking to where the file already is costs no system call (a reader
+    // asks for every record). A standard handle may be shared with other
+    // processes: its position is always asked of the system.
+    void forget_position() { position_known_ = false; }
+    void know_position(std::uint64_t position) {
+        position_ = position;
+        position_known_ = !standard_;
+    }
+
     io::item* owner_;
     handle_type handle_ = invalid_handle;
     bool standard_ = false;  // a standard handle, not ours to close on destruction
+    bool position_known_ = false;
+    std::uint64_t position_ = 0;
 };
 
 }  // namespace io

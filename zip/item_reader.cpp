@@ -30,7 +30,10 @@ void item_reader::decode(stream::input& source, stream::output& target, stream::
                          bool give_back_bits) {
     switch (header_->method) {
         case stored: {
-            stream::copy_transform copy(copy_buffer_size);
+            // A small entry gets a buffer of its own size, not a large one
+            // that would be allocated and touched for every file.
+            const stream::size_type buffer = stored_size < copy_buffer_size ? stored_size : copy_buffer_size;
+            stream::copy_transform copy(static_cast<std::uint32_t>(buffer == 0 ? 1 : buffer));
             copy.process(source, target, stored_size);
             break;
         }

@@ -32,8 +32,9 @@ public:
     // descriptor without its signature and the decoders' own errors.
     stream::size_type process(stream::input& input, stream::output& output) override;
 
-    // Stored data moves in pieces of this size.
-    static constexpr std::uint32_t copy_buffer_size = 65536;
+    // Stored data moves in pieces of this size: few system calls per byte,
+    // as the inflate window writes.
+    static constexpr std::uint32_t copy_buffer_size = 262144;
     // A 32 KiB window, the only one Zip's Deflate uses.
     static constexpr int deflate_extent = 15;
 

@@ -53,9 +53,10 @@ handle_type open(const io::path& name, int mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return io::fork::invalid_handle;
     // A folder opens for reading here but is no file to read (Windows
-    // refuses it at the open).
+    // refuses it at the open). The other modes open it for writing, which
+    // the system refuses itself.
     struct stat status;
-    if (fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (mode == read_existing && fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
         ::close(fd);
         errno = EISDIR;
         return io::fork::invalid_handle;

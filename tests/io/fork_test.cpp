@@ -262,6 +262,40 @@ TEST(fork, a_destroyed_open_fork_releases_its_file) {
     EXPECT_FALSE(scratch.exists("held"));
 }
 
+// The fork answers its position from memory: what it answers must be where
+// the next read or write lands, after short reads, seeks to where it already
+// is, resizes and reopening.
+TEST(fork, the_position_it_keeps_is_where_the_system_is) {
+    scratch_folder scratch;
+    io::file file(scratch.path("p"));
+    io::fork& fork = file.data_fork();
+    file.create(false);
+    fork.write("abcdef", 6);
+    fork.seek(6);  // where it already is
+    fork.write("gh", 2);
+    EXPECT_EQ(fork.position(), 8u);
+    fork.seek(2);
+    char bytes[16];
+    EXPECT_EQ(fork.read(bytes, 3), 3u);
+    EXPECT_EQ(fork.position(), 5u);
+    fork.write("X", 1);
+    EXPECT_EQ(fork.read(bytes, sizeof bytes), 2u);  // short: the end of the file
+    EXPECT_EQ(fork.position(), 8u);
+    fork.resize(3);
+    fork.write("Y", 1);  // at 8, beyond the new end
+    fork.close();
+    fork.open();
+    EXPECT_EQ(fork.position(), 0u);
+    EXPECT_EQ(read_all(fork), std::string("abc\0\0\0\0\0Y", 9));
+    EXPECT_EQ(fork.position(), 9u);
+    fork.close();
+    fork.open_rw();
+    fork.write("Z", 1);
+    fork.close();
+    fork.open();
+    EXPECT_EQ(read_all(fork).substr(0, 2), "Zb");
+}
+
 TEST(fork, sizes_and_positions_beyond_4_gib) {
     scratch_folder scratch;
     io::file file(scratch.path("large.bin"));

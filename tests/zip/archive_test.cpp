@@ -65,15 +65,15 @@ TEST_F(archive_walk, extracts_files_and_folders_in_directory_order) {
 
 TEST_F(archive_walk, progress_comes_every_32768_bytes_and_once_per_entry) {
     archive_builder builder;
-    builder.entries = {stored_entry("big", std::string(100000, 'b')), stored_entry("small", "s")};
+    builder.entries = {stored_entry("big", std::string(300000, 'b')), stored_entry("small", "s")};
     const outcome result = run(builder);
     ASSERT_EQ(result.failure, "");
     // Data of "big" starts after its 33-byte local header and is read in
-    // pieces of 65536 bytes: a report after each piece (at most one per
+    // pieces of 262144 bytes: a report after each piece (at most one per
     // read), the final one at the end of the entry, then "small"'s.
     const std::uint64_t start = 30 + 3;
-    EXPECT_EQ(result.positions,
-              (std::vector<std::uint64_t>{start + 65536, start + 100000, start + 100000, start + 100000 + 30 + 5 + 1}));
+    EXPECT_EQ(result.positions, (std::vector<std::uint64_t>{start + 262144, start + 300000, start + 300000,
+                                                            start + 300000 + 30 + 5 + 1}));
 }
 
 TEST_F(archive_walk, an_archive_of_folders_only_sends_no_event) {

@@ -10,9 +10,8 @@
 #include "packer/output_file.h"
 #include "stream/fork_input.h"
 #include "stream/output.h"
-#include "stream/safe_input.h"
+#include "zip/archive.h"
 #include "zip/central_header.h"
-#include "zip/end_header.h"
 #include "zip/item_reader.h"
 #include "zip/local_header.h"
 
@@ -32,16 +31,15 @@ private:
     stream::size_type written_ = 0;
 };
 
-// The archive inside a self-extracting program (or a plain zip), read the
-// way the stub reads it: the end record searched for only after the
-// program's own image, offsets tried relative to where the archive begins
-// and then as absolute positions.
+// The archive inside a self-extracting program (or a plain zip), found and
+// read exactly as the stub finds and reads it.
 class archive_view {
 public:
-    explicit archive_view(const std::string& path) : file_(io::path(any::string(path))), input_(file_.data_fork()) {
+    explicit archive_view(const std::string& path)
+        : file_(io::path(any::string(path))), input_(file_.data_fork()), reader_(file_) {
         file_.data_fork().open();
-        begin_ = quillon::self::image(file_.path()).archive_offset();
-        read_directory();
+        file_.data_fork().seek(quillon::self::image(file_.path()).archive_offset());
+        entries_ = reader_.list(input_);
     }
     ~archive_view() { file_.data_fork().close(false); }
 
@@ -50,69 +48,16 @@ public:
     // Decodes one entry's data into `out`, checking its CRC.
     void decode(const format::zip::central_header& entry, stream::output& out, const std::string& passphrase) {
         format::zip::local_header local;
-        seek_to_record(entry.local_header_offset, local, "cannot locate a local header");
-        if (local.flags & format::zip::local_header::descriptor_flag) {
-            local.crc = entry.crc;
-            local.compressed_size = entry.compressed_size;
-        }
+        reader_.open_entry(input_, entry, local);
         format::zip::item_reader reader(local);
         reader.prepare(input_, passphrase);
         reader.process(input_, out);
     }
 
 private:
-    [[noreturn]] static void fail(const std::string& message) {
-        throw format::exception(message, "format::zip::archive");
-    }
-
-    // Offsets count from where the archive begins or from the start of the
-    // file; `first_` is tried first, as the stub does.
-    // Returns the shift that found it.
-    template <typename record>
-    stream::size_type seek_to_record(std::uint32_t offset, record& header, const char* missing) {
-        for (stream::size_type shift : {first_, first_ == begin_ ? stream::size_type{0} : begin_}) {
-            try {
-                input_.seek(shift + offset);
-                stream::safe_input safe(input_);
-                header.read(safe, true);
-                return shift;
-            } catch (const un::exception&) {
-                // Only decides which of the two places holds the record.
-            }
-        }
-        fail(missing);
-    }
-
-    void read_directory() {
-        format::zip::end_header end;
-        const stream::size_type at = end.locate(input_, begin_);
-        if (at == format::zip::end_header::not_found) fail("cannot locate the end header");
-        input_.seek(at);
-        {
-            stream::safe_input safe(input_);
-            end.read(safe, true);
-        }
-        if (end.this_disk != 0) fail("segmented multi-part archives are not supported");
-        if (end.directory_size == 0 || end.total_entries == 0) return;
-        // The directory ends where the end record begins: that tells which
-        // way the offsets count when the two places differ.
-        const bool absolute =
-            end.directory_offset + end.directory_size == at && begin_ + end.directory_offset + end.directory_size != at;
-        first_ = absolute ? 0 : begin_;
-        format::zip::central_header first;
-        first_ = seek_to_record(end.directory_offset, first, "cannot locate the central directory");
-        entries_.push_back(first);
-        stream::safe_input safe(input_);
-        for (std::uint32_t i = 1; i < end.total_entries; ++i) {
-            entries_.emplace_back();
-            entries_.back().read(safe, true);
-        }
-    }
-
     io::file file_;
     stream::fork_input input_;
-    stream::size_type begin_ = 0;
-    stream::size_type first_ = 0;
+    format::zip::archive reader_;
     std::vector<format::zip::central_header> entries_;
 };
 
@@ -169,6 +114,17 @@ int test_entries(const std::string& path, const std::string& passphrase, std::os
         std::size_t bad = 0;
         for (const auto& entry : opened.entries()) {
             if (entry.is_directory) continue;
+            // The stub refuses the whole archive for one such entry.
+            if (format::zip::archive::unsafe_name(entry.name)) {
+                out << "UNSAFE NAME: " << name_of(entry) << "\n";
+                ++bad;
+                continue;
+            }
+            if (!format::zip::local_header::known_method(entry.method)) {
+                out << "UNSUPPORTED (" << method_name(entry.method) << "): " << name_of(entry) << "\n";
+                ++bad;
+                continue;
+            }
             if (encrypted(entry) && passphrase.empty()) {
                 out << "skipped (encrypted; give --passphrase-file): " << name_of(entry) << "\n";
                 ++bad;

@@ -97,28 +97,9 @@ void archive::refuse_unsafe(const local_header& header) {
 
 void archive::extract_all(const io::directory& destination, bool /*flag*/) {
     io::fork& fork = file().data_fork();
-    base_position_ = fork.position();
     stream::fork_input input(fork);
-
-    const stream::size_type end_position = end_.locate(input, base_position_);
-    if (end_position == nowhere) fail("cannot locate the end header");
-    if (end_position == 0) return;
-
-    input.seek(end_position);
-    {
-        stream::safe_input safe(input);
-        end_.read(safe, true);
-    }
-    const stream::size_type after_end = input.position();
-    if (end_.this_disk != 0) fail("segmented multi-part archives are not supported");
-    if (end_.directory_size == 0) return;
-
-    const stream::size_type directory = probe_directory(input, end_position);
-    if (directory == nowhere) fail("cannot locate the central directory");
-
-    input.seek(directory);
     entry_list entries;
-    scan_directory(input, entries);
+    if (locate_directory(input)) scan_directory(input, entries);
     folders_.clear();
     for (auto& entry : entries) {
         extract_entry(input, *entry, destination);
@@ -132,7 +113,52 @@ void archive::extract_all(const io::directory& destination, bool /*flag*/) {
         item.apply_info();
     }
     folders_.clear();
-    fork.seek(after_end);
+    if (after_end_ != nowhere) fork.seek(after_end_);
+}
+
+std::vector<central_header> archive::list(stream::fork_input& input) {
+    std::vector<central_header> records;
+    if (!locate_directory(input)) return records;
+    stream::buffered_input buffered(input, directory_block);
+    stream::safe_input safe(buffered);
+    for (std::uint32_t i = 0; i < end_.total_entries; ++i) {
+        records.emplace_back();
+        records.back().read(safe, true);
+    }
+    return records;
+}
+
+void archive::open_entry(stream::fork_input& input, const central_header& record, local_header& header) {
+    directory_entry entry;
+    entry.local_header_offset = record.local_header_offset;
+    entry.compressed_size = record.compressed_size;
+    entry.crc = record.crc;
+    read_entry_header(input, entry, header);
+}
+
+// Reads the end record; false when the archive has no directory to read
+// (nothing to extract). Otherwise the input is left on the first central
+// record.
+bool archive::locate_directory(stream::fork_input& input) {
+    base_position_ = input.position();
+    after_end_ = nowhere;
+    const stream::size_type end_position = end_.locate(input, base_position_);
+    if (end_position == nowhere) fail("cannot locate the end header");
+    if (end_position == 0) return false;
+
+    input.seek(end_position);
+    {
+        stream::safe_input safe(input);
+        end_.read(safe, true);
+    }
+    after_end_ = input.position();
+    if (end_.this_disk != 0) fail("segmented multi-part archives are not supported");
+    if (end_.directory_size == 0) return false;
+
+    const stream::size_type directory = probe_directory(input, end_position);
+    if (directory == nowhere) fail("cannot locate the central directory");
+    input.seek(directory);
+    return true;
 }
 
 // The offsets of an archive count either from where it begins in the file
@@ -199,14 +225,20 @@ void archive::read_local_header(stream::fork_input& input, const directory_entry
     fail("cannot locate a local header");
 }
 
-void archive::extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination) {
-    local_header header;
+// The local header with the sizes of the central record when the header
+// leaves them to a descriptor after the data.
+void archive::read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {
     read_local_header(input, entry, header);
     if (!header.valid()) fail("bad local header");
     if (header.flags & local_header::descriptor_flag) {
         header.crc = entry.crc;
         header.compressed_size = entry.compressed_size;
     }
+}
+
+void archive::extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination) {
+    local_header header;
+    read_entry_header(input, entry, header);
     // The local name may differ from the central one that was checked.
     refuse_unsafe(header);
     if (header.is_directory) {

@@ -76,6 +76,15 @@ public:
     // begins; it is left after the end record when everything went well.
     void extract_all(const io::directory& destination, bool flag = true) override;
 
+    // For programs that show or test an archive without extracting it: the
+    // central records in directory order, found as `extract_all` finds them
+    // (the fork standing where the archive begins) but not checked for
+    // names or methods; none for an empty archive.
+    std::vector<central_header> list(stream::fork_input& input);
+    // Reads the local header of a listed entry from where `extract_all`
+    // would; the input then stands on the entry's data.
+    void open_entry(stream::fork_input& input, const central_header& record, local_header& header);
+
     // Forwards the position of the entry being read to the owner.
     void progress(std::uint64_t position) override { send_progress(position); }
 
@@ -99,9 +108,11 @@ public:
 private:
     using entry_list = std::vector<std::unique_ptr<directory_entry>>;
 
+    bool locate_directory(stream::fork_input& input);
     stream::size_type probe_directory(stream::fork_input& input, stream::size_type end_position);
     void scan_directory(stream::fork_input& input, entry_list& entries);
     void read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
+    void read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
     void extract_entry(stream::fork_input& input, const directory_entry& entry, const io::directory& destination);
     void extract_directory(const local_header& header, const io::directory& destination);
     void extract_file(stream::fork_input& input, const local_header& header, const io::path& name,
@@ -117,6 +128,8 @@ private:
     std::vector<std::pair<io::path, io::time>> folders_;
 
     stream::size_type base_position_ = 0;
+    // Where the end record ends: the fork is left there after extracting.
+    stream::size_type after_end_ = 0;
     // Added to local header offsets first: what the directory was found with.
     stream::size_type local_shift_ = 0;
     central_header central_;

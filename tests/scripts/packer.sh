@@ -107,6 +107,16 @@ import zipfile; z = zipfile.ZipFile('damaged.sfx'); i = z.getinfo('tree/docs/GPL
 print(i.header_offset + 30 + len(i.filename.encode()) + i.compress_size // 2)")
   printf '\xff' | dd of=damaged.sfx bs=1 seek="$offset" conv=notrunc status=none
   check "--test fails a damaged program with exit 2" bash -c "'$pack' --test damaged.sfx; [ \$? -eq 2 ]"
+  # What the stub would refuse, --test reports: names that leave the
+  # destination and methods it cannot decode; --list still shows them.
+  python3 -c "
+import zipfile
+with zipfile.ZipFile('odd.zip', 'w') as z:
+    z.writestr('../up.txt', b'x' * 100)
+    z.writestr('b.txt', b'bzip2 ' * 100, compress_type=zipfile.ZIP_BZIP2)"
+  check "--list shows entries the stub would refuse" bash -c "'$pack' --list odd.zip | grep -q 'method 12  .*b.txt'"
+  check "--test reports what the stub would refuse, with exit 2" bash -c "'$pack' --test odd.zip >odd.txt;
+    [ \$? -eq 2 ] && grep -q '^UNSAFE NAME: ../up.txt' odd.txt && grep -q '^UNSUPPORTED (method 12): b.txt' odd.txt"
 else
   echo "note: $stub is not built; the stub round trips were skipped"
 fi

@@ -86,32 +86,40 @@ command_of() {  # command_of TOOL_INDEX ARCHIVE
   esac
 }
 
-# once FOLDER COMMAND: one run into a fresh FOLDER; prints "wall user
-# system peak-KiB exit". The previous output is removed and written back
-# first, so that no tool pays for another's leftovers.
+# once FOLDER COMMAND: one run into FOLDER, which must not exist yet;
+# prints "wall user system peak-KiB exit". What the run wrote is then
+# flushed to the disk, outside the time, so that the next run is not slowed
+# down by writing back this one's data.
 once() {
-  rm -rf "$1" && sync && mkdir "$1"
+  mkdir -p "$1"
   (cd "$1" && /usr/bin/time -f "%e %U %S %M %x" bash -c "$2" </dev/null 2>&1 >/dev/null | tail -1)
+  sync
 }
 
-# table FOLDER: every archive with every tool. The runs go round the tools
-# (one run of each, then the next round), so that a slow spell of the file
-# system falls on all of them alike; the best run of each counts.
+# table FOLDER [each]: every archive with every tool, each run into a folder of its
+# own. The runs go round the tools (one run of each, then the next round),
+# so that a slow spell of the system falls on all of them alike; the best
+# run of each counts. Nothing is deleted until the table is done: ext4 skips
+# inodes freed in the last minutes when it looks for a free one, so files
+# created just after a large deletion cost many times more, and whichever
+# tool ran next would pay for it. In memory there is no such cost: "each"
+# deletes the outputs after each archive.
 table() {
-  local out=$1 a i r line
+  local out=$1 each=${2:-} a i r line n=0
+  rm -rf "$out"
   echo "| archive | tool | wall | CPU | peak memory | vs best peer |"
   echo "|---|---|---|---|---|---|"
   for a in corpus6 corpus0 large6 large0; do
     local best=()
     for r in $(seq "$runs"); do
       for i in "${!tools[@]}"; do
-        line=$(once "$out" "$(command_of "$i" "$a")")
+        n=$((n + 1))
+        line=$(once "$out/$n" "$(command_of "$i" "$a")")
         if [ -z "${best[$i]:-}" ] || awk -v a="$line" -v b="${best[$i]}" 'BEGIN { split(a, x); split(b, y); exit !(x[1] < y[1]) }'; then
           best[$i]=$line
         fi
       done
     done
-    rm -rf "$out"
     local peer
     peer=$(for i in 1 2 3 4; do echo "${best[$i]}"; done | awk '$5 == 0 { if (m == "" || $1 < m) m = $1 } END { print m }')
     for i in "${!tools[@]}"; do
@@ -121,20 +129,27 @@ table() {
         printf "| %s | %s | %.2f s | %.2f s | %.1f MiB | %s |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024, ratio,
           x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
     done
+    [ -z "$each" ] || rm -rf "$out"
   done
+  rm -rf "$out"
 }
+
+# Every run's output is kept until its table is done: room for all of them.
+needed_kib=$(( (2 * bytes + 2 * (120 << 20)) * runs * ${#tools[@]} / 1024 ))
+free_kib() { df -k "$1" | awk 'NR == 2 { print $4 }'; }
 
 echo
 echo "Corpus: $files files, $((bytes / 1024 / 1024)) MiB; large file alone: 120 MiB. Best of $runs runs, warm cache."
 echo
 echo "Into a folder on the disk ($(df -T "$bench" | awk 'NR == 2 { print $2 }')):"
 echo
+[ "$(free_kib "$bench")" -gt $((needed_kib + (1 << 20))) ] || { echo "not enough room in $bench: $needed_kib KiB needed" >&2; exit 1; }
 table "$bench/out"
 # The same in memory, where no disk or journal adds its own noise: what is
 # left is each tool's own work and the system calls it makes.
-if [ -d /dev/shm ] && [ "$(df -k /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((3 * bytes / 1024)) ]; then
+if [ -d /dev/shm ] && [ "$(free_kib /dev/shm)" -gt $((bytes * runs * ${#tools[@]} / 1024 + (1 << 20))) ]; then
   echo
   echo "Into a folder in memory (tmpfs, /dev/shm):"
   echo
-  table /dev/shm/quillon-bench-out
+  table /dev/shm/quillon-bench-out each
 fi

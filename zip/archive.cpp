@@ -75,6 +75,30 @@ std::string printable(const any::string& text) {
     }
 }
 
+// A folder's name kept until the end in one string, not a list of strings:
+// an archive may hold many thousands of folders. Each component is its
+// length in two units, then its text.
+std::u16string pack(const io::path& name) {
+    std::u16string packed;
+    for (const any::string& component : name.components()) {
+        const std::u16string& text = component.wide();
+        packed += static_cast<char16_t>(text.size() >> 16);
+        packed += static_cast<char16_t>(text.size() & 0xFFFF);
+        packed += text;
+    }
+    return packed;
+}
+
+io::path unpack(const std::u16string& packed) {
+    io::path name;
+    for (std::size_t at = 0; at + 2 <= packed.size();) {
+        const std::size_t length = (std::size_t{packed[at]} << 16) | packed[at + 1];
+        name.components().emplace_back(packed.substr(at + 2, length));
+        at += 2 + length;
+    }
+    return name;
+}
+
 }  // namespace
 
 bool archive::unsafe_name(const io::path& name) {
@@ -101,13 +125,15 @@ void archive::extract_all(const io::directory& destination, bool /*flag*/) {
     entry_list entries;
     if (locate_directory(input)) scan_directory(input, entries);
     folders_.clear();
+    last_folder_ = io::path();
     for (auto& entry : entries) {
         extract_entry(input, *entry, destination);
         entry.reset();
     }
     // Files created in a folder after its entry changed its time.
-    for (const auto& [path, modified] : folders_) {
-        io::directory item(path);
+    for (const auto& [name, modified] : folders_) {
+        io::directory item(unpack(name));
+        item.path().place_under(destination.path());
         item.info().modified = modified;
         item.info().has_modified = true;
         item.apply_info();
@@ -259,7 +285,7 @@ void archive::extract_directory(const local_header& header, const io::directory&
     folder.info().modified = header.modified;
     folder.info().has_modified = true;
     folder.apply_info();
-    folders_.emplace_back(folder.path(), header.modified);
+    folders_.emplace_back(pack(header.name), header.modified);
 }
 
 io::path archive::default_name() {
@@ -274,6 +300,23 @@ io::path archive::default_name() {
     return own;
 }
 
+// Entries come folder by folder: when the previous file went to the same
+// folder, the folder is not looked for again. Should it have gone since,
+// the creation fails and the folder is made as for any other.
+void archive::create_in_folder(io::file& target) {
+    const io::path folder = target.path().parent();
+    if (!last_folder_.empty() && folder == last_folder_) {
+        try {
+            target.create(true);
+            return;
+        } catch (const io::exception&) {
+            // Made again below, with the complete error if that fails too.
+        }
+    }
+    target.create_with_parents(true);
+    last_folder_ = folder;
+}
+
 void archive::extract_file(stream::fork_input& input, const local_header& header, const io::path& name,
                            const io::directory& destination) {
     io::path path = name;
@@ -282,7 +325,7 @@ void archive::extract_file(stream::fork_input& input, const local_header& header
     stream::fork_output output(target.data_fork());
 
     send_entering(target.path());
-    target.create_with_parents(true);
+    create_in_folder(target);
     if ((header.flags & local_header::encrypted_flag) && passphrase.empty()) send_passphrase_needed(passphrase);
 
     stream::progress_input counted(input, this, input.position(), progress_step);

@@ -120,13 +120,17 @@ private:
     // The name of an entry stored without one: the archive file's stem when
     // it ends in ".zip" or ".ZIP", else the archive file's whole path.
     io::path default_name();
+    void create_in_folder(io::file& target);
     static void refuse_unsafe(const local_header& header);
 
     // Folders written by folder entries, with their times: files created in a
     // folder later change its time, so the times are applied once more at
     // the end.
-    std::vector<std::pair<io::path, io::time>> folders_;
+    // Their names as in the archive, packed.
+    std::vector<std::pair<std::u16string, io::time>> folders_;
 
+    // The folder of the last file created.
+    io::path last_folder_;
     stream::size_type base_position_ = 0;
     // Where the end record ends: the fork is left there after extracting.
     stream::size_type after_end_ = 0;

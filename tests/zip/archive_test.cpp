@@ -76,6 +76,32 @@ TEST_F(archive_walk, progress_comes_every_32768_bytes_and_once_per_entry) {
                                                             start + 300000 + 30 + 5 + 1}));
 }
 
+// Files of one folder are created without looking for the folder again:
+// one that went away in between must still be made again.
+TEST_F(archive_walk, a_folder_removed_between_two_of_its_files_is_made_again) {
+    archive_builder builder;
+    builder.entries = {stored_entry("d/a", "first"), stored_entry("d/b", "second")};
+    archive_path = folder.native("archive.exe");
+    write_file(archive_path, builder.build());
+    class removing_extractor : public recording_extractor {
+    public:
+        removing_extractor(io::file& file, fs::path folder) : recording_extractor(file), folder_(std::move(folder)) {}
+        void entering(const io::path& path) override {
+            if (!entered.empty()) fs::remove_all(folder_);
+            recording_extractor::entering(path);
+        }
+
+    private:
+        fs::path folder_;
+    };
+    io::file file(to_io(archive_path));
+    file.data_fork().open();
+    removing_extractor extractor(file, destination() / "d");
+    extractor.extract(io::directory(to_io(destination())));
+    file.data_fork().close(false);
+    EXPECT_EQ(extracted(), (tree_type{{"d", "<dir>"}, {"d/b", "second"}}));
+}
+
 TEST_F(archive_walk, an_archive_of_folders_only_sends_no_event) {
     archive_builder builder;
     builder.entries = {stored_entry("a/", ""), stored_entry("a/b/", "")};

@@ -102,11 +102,15 @@ once() {
 # run of each counts. Nothing is deleted until the table is done: ext4 skips
 # inodes freed in the last minutes when it looks for a free one, so files
 # created just after a large deletion cost many times more, and whichever
-# tool ran next would pay for it. In memory there is no such cost: "each"
-# deletes the outputs after each archive.
+# tool ran next would pay for it; so the two corpus archives keep their
+# outputs until both are done. Then they go, before the large file is
+# timed, so that its runs do not have to win memory back from the cache of
+# earlier outputs. In memory there is no inode cost: "each" deletes the
+# outputs after every archive.
 table() {
   local out=$1 each=${2:-} a i r line n=0
-  rm -rf "$out"
+  forget "$out"
+  [ -n "$each" ] || wait_for_inodes
   echo "| archive | tool | wall | CPU | peak memory | vs best peer |"
   echo "|---|---|---|---|---|---|"
   for a in corpus6 corpus0 large6 large0; do
@@ -129,9 +133,27 @@ table() {
         printf "| %s | %s | %.2f s | %.2f s | %.1f MiB | %s |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024, ratio,
           x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
     done
-    [ -z "$each" ] || rm -rf "$out"
+    if [ -n "$each" ] || [ "$a" != corpus6 ]; then forget "$out"; fi
   done
-  rm -rf "$out"
+  forget "$out"
+}
+
+# forget FOLDER: deletes it; on the disk also notes when, so that the next
+# table on the disk (of this run or the next) waits until ext4 takes those
+# inodes again: up to six minutes while their blocks are not written back.
+stamp="$bench/deleted.stamp"
+forget() {
+  [ -e "$1" ] || return 0
+  rm -rf "$1" && sync
+  case $1 in /dev/shm/*) ;; *) touch "$stamp" ;; esac
+}
+wait_for_inodes() {
+  [ -f "$stamp" ] || return 0
+  local left=$((360 - ($(date +%s) - $(stat -c %Y "$stamp"))))
+  if [ "$left" -gt 0 ]; then
+    echo "waiting ${left} s for the inodes of the last deletion" >&2
+    sleep "$left"
+  fi
 }
 
 # Every run's output is kept until its table is done: room for all of them.

@@ -335,7 +335,14 @@ void decompressor::read_dynamic_codes() {
     distance_lengths.fill(0);
     std::copy(lengths.begin() + literal_count, lengths.begin() + total, distance_lengths.begin());
     literal_decoder.build(literal_lengths.data());
-    distance_decoder.build(distance_lengths.data());
+    // Every distance length 0 means the block has no matches at all
+    // (RFC 1951, 3.2.7); encoders write that for blocks of literals only.
+    const bool no_distances =
+        std::all_of(distance_lengths.begin(), distance_lengths.end(), [](std::uint8_t length) { return length == 0; });
+    if (no_distances)
+        distance_decoder.build_empty();
+    else
+        distance_decoder.build(distance_lengths.data());
 }
 
 decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {

@@ -55,6 +55,15 @@ void huffman_decoder::build(const std::uint8_t* lengths) {
     fill_fast(lengths);
 }
 
+void huffman_decoder::build_empty() {
+    // No code is assigned: every lookup finds no entry, and decoding fails.
+    assigned = 0;
+    limit.fill(0);
+    offset.fill(0);
+    length_table.fill(0);
+    fast.fill(0);
+}
+
 void huffman_decoder::fill_fast(const std::uint8_t* lengths) {
     fast.fill(0);
     // Canonical codes: the first code of each length follows the last code

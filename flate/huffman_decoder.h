@@ -36,6 +36,9 @@ public:
     // Builds the code from one length per symbol (0: no code), `symbol_count`
     // of them. Throws when the lengths do not make a usable code.
     void build(const std::uint8_t* lengths);
+    // A code with no symbols at all, which decodes nothing: the distance
+    // code of a block that holds literals only may have no lengths.
+    void build_empty();
     // Reads one code and returns its symbol.
     int decode(bit_input& bits) const;
 

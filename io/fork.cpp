@@ -17,9 +17,18 @@ fork::~fork() { release(); }
 void fork::release() {
     // The process's standard handles are not ours to close in passing.
     if (is_open() && !standard_) system::close(handle_);
+    forget_handle();
+}
+
+void fork::forget_handle() {
     handle_ = invalid_handle;
     standard_ = false;
     forget_position();
+}
+
+void fork::take(handle_type handle) {
+    handle_ = handle;
+    if (is_open()) know_position(0);  // a file just opened stands at its start
 }
 
 fork::handle_type fork::open_mode(int mode) {
@@ -32,31 +41,27 @@ fork::handle_type fork::open_mode(int mode) {
 
 void fork::open() {
     release();
-    handle_ = open_mode(system::read_existing);
+    take(open_mode(system::read_existing));
     if (!is_open()) raise_system_error(name(), "cannot open", where);
-    know_position(0);
 }
 
 void fork::open_rw() {
     release();
-    handle_ = open_mode(system::read_write);
+    take(open_mode(system::read_write));
     if (!is_open()) raise_system_error(name(), "cannot open_rw", where);
-    know_position(0);
 }
 
 void fork::create(bool replace) {
     release();
     int mode = replace ? system::create_truncate : system::create_new;
-    handle_ = open_mode(mode);
-    know_position(0);
+    take(open_mode(mode));
     if (is_open()) return;
     // The system may refuse a character of the name: repair the last
     // component and try once more under the repaired (and free) name.
     io::path asked = owner().path();
     if (owner().replace_illegal_characters()) owner().resolve_name_conflict(999);
-    handle_ = open_mode(mode);
+    take(open_mode(mode));
     if (is_open()) return;
-    forget_position();
     std::int32_t code = system::last_error();
     owner().path() = asked;
     system::set_last_error(code);
@@ -83,9 +88,7 @@ void fork::open_stderr() { open_standard(2, "cannot open stderr"); }
 void fork::close(bool report) {
     if (!is_open()) return;
     bool closed = system::close(handle_);
-    handle_ = invalid_handle;
-    standard_ = false;
-    forget_position();
+    forget_handle();
     if (!closed && report) raise_system_error(name(), "cannot close", where);
 }
 

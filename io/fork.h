@@ -88,6 +88,10 @@ private:
     // Closes quietly before a reopening or on destruction; a standard
     // handle is only forgotten.
     void release();
+    // The fork holds no file afterwards.
+    void forget_handle();
+    // Holds `handle`, just opened (or invalid when opening failed).
+    void take(handle_type handle);
     void open_standard(int which, const char* operation);
 
     // The position is kept here while it is known, so that asking for it or

@@ -27,6 +27,11 @@ bool wide_name(const io::path& name, std::wstring& out) {
     return true;
 }
 
+DWORD attributes_of(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) ? GetFileAttributesW(text.c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+
 HANDLE native(handle_type handle) { return reinterpret_cast<HANDLE>(handle); }
 
 handle_type portable(HANDLE handle) {
@@ -125,15 +130,6 @@ bool remove_file(const io::path& name) {
     std::wstring text;
     return wide_name(name, text) && DeleteFileW(text.c_str()) != 0;
 }
-
-namespace {
-
-DWORD attributes_of(const io::path& name) {
-    std::wstring text;
-    return wide_name(name, text) ? GetFileAttributesW(text.c_str()) : INVALID_FILE_ATTRIBUTES;
-}
-
-}  // namespace
 
 bool exists(const io::path& name) { return attributes_of(name) != INVALID_FILE_ATTRIBUTES; }
 

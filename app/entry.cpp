@@ -3,8 +3,8 @@
 #include "app/destination_dialog.h"
 #include "app/driver.h"
 #include "app/host.h"
-#include "app/image.h"
 #include "errors/exception.h"
+#include "image/image.h"
 #include "io/directory.h"
 #include "io/file.h"
 

@@ -1,5 +1,8 @@
 #include "io/fork.h"
 
+#include <stdexcept>
+#include <string>
+
 #include "errors/exception.h"
 #include "io/item.h"
 #include "io/system.h"
@@ -32,10 +35,10 @@ void fork::take(handle_type handle) {
 }
 
 fork::handle_type fork::open_mode(int mode) {
-    if (mode < system::read_existing || mode > system::create_truncate) {
-        raise_system_error(name(), "unknown fork open mode", where);
-        return invalid_handle;
-    }
+    // Only this class chooses modes: another is a fault of the program, not
+    // of the system, and has no system error to report.
+    if (mode < system::read_existing || mode > system::create_truncate)
+        throw std::logic_error("io::fork: unknown open mode " + std::to_string(mode));
     return system::open(name(), mode);
 }
 

@@ -82,9 +82,11 @@ public:
 
 protected:
     io::item& owner() const { return *owner_; }
+    // Opens the owner's file in one of the system layer's modes; another
+    // value is a fault of the program (std::logic_error).
+    handle_type open_mode(int mode);
 
 private:
-    handle_type open_mode(int mode);
     // Closes quietly before a reopening or on destruction; a standard
     // handle is only forgotten.
     void release();

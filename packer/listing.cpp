@@ -4,8 +4,8 @@
 #include <iomanip>
 #include <vector>
 
-#include "app/image.h"
 #include "errors/exception.h"
+#include "image/image.h"
 #include "io/file.h"
 #include "packer/output_file.h"
 #include "stream/fork_input.h"
@@ -36,7 +36,7 @@ private:
 class archive_view {
 public:
     explicit archive_view(const std::string& path)
-        : file_(io::path(any::string(path))), input_(file_.data_fork()), reader_(file_) {
+        : file_(io::path(any::string(path))), input_(file_.data_fork()), reader_(file_, no_events_) {
         file_.data_fork().open();
         file_.data_fork().seek(quillon::self::image(file_.path()).archive_offset());
         entries_ = reader_.list(input_);
@@ -57,6 +57,7 @@ public:
 private:
     io::file file_;
     stream::fork_input input_;
+    format::archive_events no_events_;
     format::zip::archive reader_;
     std::vector<format::zip::central_header> entries_;
 };
@@ -82,11 +83,7 @@ std::string local_time_text(io::time modified) {
     return text;
 }
 
-bool encrypted(const format::zip::local_header& entry) {
-    return entry.flags & format::zip::local_header::encrypted_flag;
-}
-
-std::string name_of(const format::zip::local_header& entry) { return entry.name_text.to_utf8(); }
+std::string name_of(const format::zip::central_header& entry) { return entry.fields.name_text.to_utf8(); }
 
 }  // namespace
 
@@ -97,10 +94,12 @@ int list_entries(const std::string& path, std::ostream& out) {
             << "  " << std::setw(8) << "method"
             << "  " << std::setw(19) << "modified"
             << "  encrypted  name\n";
-        for (const auto& entry : archive.entries())
-            out << std::setw(12) << entry.uncompressed_size << "  " << std::setw(8) << method_name(entry.method) << "  "
-                << local_time_text(entry.modified) << "  " << std::setw(9) << (encrypted(entry) ? "yes" : "no") << "  "
-                << name_of(entry) << "\n";
+        for (const auto& entry : archive.entries()) {
+            const format::zip::entry_fields& fields = entry.fields;
+            out << std::setw(12) << fields.uncompressed_size << "  " << std::setw(8) << method_name(fields.method)
+                << "  " << local_time_text(fields.modified) << "  " << std::setw(9)
+                << (fields.encrypted() ? "yes" : "no") << "  " << name_of(entry) << "\n";
+        }
         out << archive.entries().size() << " entries\n";
         return 0;
     } catch (const un::exception& e) {
@@ -113,19 +112,21 @@ int test_entries(const std::string& path, const std::string& passphrase, std::os
         archive_view opened(path);
         std::size_t bad = 0;
         for (const auto& entry : opened.entries()) {
-            if (entry.is_directory) continue;
-            // The stub refuses the whole archive for one such entry.
-            if (format::zip::archive::unsafe_name(entry.name)) {
+            const format::zip::entry_fields& fields = entry.fields;
+            // The stub refuses the whole archive for one such entry, a
+            // folder included.
+            if (format::zip::archive::unsafe_name(fields.name)) {
                 out << "UNSAFE NAME: " << name_of(entry) << "\n";
                 ++bad;
                 continue;
             }
-            if (!format::zip::local_header::known_method(entry.method)) {
-                out << "UNSUPPORTED (" << method_name(entry.method) << "): " << name_of(entry) << "\n";
+            if (!format::zip::supported(fields)) {
+                out << "UNSUPPORTED (" << method_name(fields.method) << "): " << name_of(entry) << "\n";
                 ++bad;
                 continue;
             }
-            if (encrypted(entry) && passphrase.empty()) {
+            if (fields.is_directory) continue;
+            if (fields.encrypted() && passphrase.empty()) {
                 out << "skipped (encrypted; give --passphrase-file): " << name_of(entry) << "\n";
                 ++bad;
                 continue;

@@ -1,89 +1,129 @@
 #include "packer/zip_append.h"
 
+#include <algorithm>
 #include <vector>
 
-#include "packer/mapped_file.h"
+#include "errors/exception.h"
+#include "io/file.h"
+#include "stream/array_input.h"
+#include "stream/fork_input.h"
+#include "stream/safe_input.h"
+#include "zip/archive.h"
+#include "zip/central_header.h"
+#include "zip/end_header.h"
+#include "zip/records.h"
 
 namespace quillon::pack {
 
 namespace {
 
-constexpr std::uint32_t central_signature = 0x02014b50;
-constexpr std::uint32_t end_signature = 0x06054b50;
-constexpr std::uint32_t zip64_locator_signature = 0x07064b50;
-constexpr std::size_t end_size = 22;
-constexpr std::size_t central_size = 46;
-constexpr std::size_t max_comment = 0xFFFF;
+namespace records = format::zip::records;
 
-std::uint32_t u16(const std::uint8_t* p) { return p[0] | p[1] << 8; }
-std::uint32_t u32(const std::uint8_t* p) { return u16(p) | std::uint32_t(u16(p + 2)) << 16; }
-void put32(std::uint8_t* p, std::uint32_t v) {
+struct zip64_refused {};
+
+void put32(std::uint8_t* p, std::uint64_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-// The end record: the last one whose comment reaches exactly the end of the
-// file, else the last signature found.
-std::uint64_t find_end(const mapped_file& zip) {
-    const std::uint64_t size = zip.size();
-    if (size < end_size) return size;
-    const std::uint64_t lowest = size > end_size + max_comment ? size - end_size - max_comment : 0;
-    std::uint64_t fallback = size;
-    for (std::uint64_t at = size - end_size + 1; at-- > lowest;) {
-        if (u32(zip.data() + at) != end_signature) continue;
-        if (at + end_size + u16(zip.data() + at + 20) == size) return at;
-        if (fallback == size) fallback = at;
+// Reads `length` bytes from `at` of the zip in one piece.
+std::vector<std::uint8_t> read_range(stream::fork_input& input, stream::size_type at, stream::size_type length) {
+    std::vector<std::uint8_t> bytes(length);
+    input.seek(at);
+    stream::safe_input safe(input);
+    for (std::size_t done = 0; done < bytes.size();) {
+        const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() - done, 1 << 20));
+        safe.read(bytes.data() + done, piece);
+        done += piece;
     }
-    return fallback;
+    return bytes;
+}
+
+// Copies `length` bytes from `at` of the zip to the output.
+void copy_range(stream::fork_input& input, stream::size_type at, stream::size_type length, output_file& out) {
+    input.seek(at);
+    stream::safe_input safe(input);
+    std::vector<std::uint8_t> piece(1 << 20);
+    while (length > 0) {
+        const auto n = static_cast<std::uint32_t>(std::min<stream::size_type>(length, piece.size()));
+        safe.read(piece.data(), n);
+        out.write(piece.data(), n);
+        length -= n;
+    }
+}
+
+// Where the archive begins in the file: bytes in front of it that its
+// offsets do not count (a program of its own, for instance) are told by
+// where its directory really ends, right before the end record.
+stream::size_type archive_begin(stream::fork_input& input) {
+    format::zip::end_header end;
+    const stream::size_type at = end.locate(input);
+    if (at == format::zip::end_header::not_found) return 0;  // the reader says why
+    input.seek(at);
+    stream::safe_input safe(input);
+    end.read(safe, true);
+    if (end.total_entries == records::zip64_u16 || end.directory_size == records::zip64_u32 ||
+        end.directory_offset == records::zip64_u32)
+        throw zip64_refused();
+    const stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
+    return at >= counted ? at - counted : 0;
+}
+
+// Adds `shift` to the local header offset of every central record in
+// `directory`, reading each record with the reader's own record class.
+void shift_offsets(std::vector<std::uint8_t>& directory, std::size_t entries, stream::size_type shift) {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < entries; ++i) {
+        stream::array_input bytes(directory.data(), static_cast<std::uint32_t>(directory.size()),
+                                  static_cast<std::uint32_t>(at));
+        stream::safe_input safe(bytes);
+        format::zip::central_header record;
+        const std::uint32_t length = record.read(safe, true);
+        if (record.local_header_offset == records::zip64_u32) throw zip64_refused();
+        const stream::size_type moved = record.local_header_offset + shift;
+        if (moved > records::zip64_u32) throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
+        put32(directory.data() + at + records::central::local_header_offset, moved);
+        at += length;
+    }
 }
 
 }  // namespace
 
 void append_zip(output_file& out, const std::string& zip_path) {
-    mapped_file zip(zip_path);
-    const std::uint8_t* data = zip.data();
-    const std::uint64_t end = find_end(zip);
-    const std::string not_zip = "\"" + zip_path + "\" is not a Zip archive";
-    if (end == zip.size()) throw failure{not_zip + " (no end of central directory record)"};
+    const std::string quoted = "\"" + zip_path + "\"";
+    io::file zip{io::path(any::string(zip_path))};
+    try {
+        zip.data_fork().open();
+        stream::fork_input input(zip.data_fork());
+        const stream::size_type begin = archive_begin(input);
 
-    const std::uint8_t* record = data + end;
-    const std::uint32_t entries = u16(record + 10), directory_size = u32(record + 12);
-    const std::uint32_t directory_offset = u32(record + 16);
-    if (u16(record + 4) != 0 || u16(record + 6) != 0 || u16(record + 8) != entries)
-        throw failure{"\"" + zip_path + "\" spans several disks, which the stub cannot read"};
-    if (entries == 0xFFFF || directory_size == 0xFFFFFFFF || directory_offset == 0xFFFFFFFF ||
-        (end >= 20 && u32(data + end - 20) == zip64_locator_signature))
-        throw failure{"\"" + zip_path + "\" is a Zip64 archive, which the stub cannot read"};
-    if (directory_size > end) throw failure{not_zip + " (the central directory overlaps the end record)"};
+        // The archive is read as the stub reads it, so that nothing the stub
+        // would refuse is packed.
+        input.seek(begin);
+        format::archive_events no_events;
+        format::zip::archive reader(zip, no_events);
+        const std::size_t entries = reader.list(input).size();
+        const stream::size_type directory_start = reader.directory_position();
+        const stream::size_type end = reader.end_position();
 
-    // Bytes in front of the archive that its offsets do not count (a stub
-    // of its own, for instance) are kept and counted from now on.
-    const std::uint64_t directory_start = end - directory_size;
-    if (directory_offset > directory_start) throw failure{not_zip + " (bad central directory offset)"};
-    const std::uint64_t shift = out.position() + (directory_start - directory_offset);
+        // Every offset now counts from the start of the whole output.
+        const stream::size_type shift = out.position() + begin;
+        std::vector<std::uint8_t> directory = read_range(input, directory_start, end - directory_start);
+        shift_offsets(directory, entries, shift);
+        std::vector<std::uint8_t> tail = read_range(input, end, input.size() - end);
+        const stream::size_type directory_offset = directory_start - begin + shift;
+        if (directory_offset > records::zip64_u32)
+            throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
+        put32(tail.data() + records::end::directory_offset, directory_offset);
 
-    std::vector<std::uint8_t> directory(data + directory_start, data + end);
-    std::size_t at = 0;
-    for (std::uint32_t i = 0; i < entries; ++i) {
-        if (at + central_size > directory.size() || u32(&directory[at]) != central_signature)
-            throw failure{not_zip + " (damaged central directory)"};
-        std::uint8_t* central = &directory[at];
-        const std::uint64_t local = u32(central + 42) + shift;
-        if (u32(central + 20) == 0xFFFFFFFF || u32(central + 24) == 0xFFFFFFFF || u32(central + 42) == 0xFFFFFFFF)
-            throw failure{"\"" + zip_path + "\" is a Zip64 archive, which the stub cannot read"};
-        if (local > 0xFFFFFFFFu) throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
-        put32(central + 42, static_cast<std::uint32_t>(local));
-        at += central_size + u16(central + 28) + u16(central + 30) + u16(central + 32);
+        copy_range(input, 0, directory_start, out);
+        out.write(directory.data(), directory.size());
+        out.write(tail.data(), tail.size());
+        zip.data_fork().close(false);
+    } catch (const zip64_refused&) {
+        throw failure{quoted + " is a Zip64 archive, which the stub cannot read"};
+    } catch (const un::exception& e) {
+        throw failure{quoted + " is not a Zip archive the stub can read: " + un::display_text(e)};
     }
-    if (at != directory.size()) throw failure{not_zip + " (damaged central directory)"};
-
-    std::vector<std::uint8_t> tail(data + end, data + zip.size());
-    const std::uint64_t new_offset = directory_offset + shift;
-    if (new_offset > 0xFFFFFFFFu) throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
-    put32(&tail[16], static_cast<std::uint32_t>(new_offset));
-
-    out.write(data, directory_start);
-    out.write(directory.data(), directory.size());
-    out.write(tail.data(), tail.size());
 }
 
 }  // namespace quillon::pack

@@ -8,22 +8,23 @@
 
 #include "packer/traditional_encryptor.h"
 #include "zip/checksum/crc32.h"
+#include "zip/records.h"
 
 namespace quillon::pack {
 
 namespace {
 
-constexpr std::uint32_t local_signature = 0x04034b50;
-constexpr std::uint32_t central_signature = 0x02014b50;
-constexpr std::uint32_t end_signature = 0x06054b50;
-constexpr std::uint16_t version_needed = 20;            // Deflate and traditional encryption
-constexpr std::uint16_t version_made_by = 3 << 8 | 30;  // Unix, so the mode in the attributes counts
-constexpr std::uint16_t flag_encrypted = 1 << 0;
-constexpr std::uint16_t flag_utf8 = 1 << 11;
-constexpr std::uint16_t method_stored = 0;
-constexpr std::uint16_t method_deflated = 8;
+namespace records = format::zip::records;
+
+constexpr std::uint16_t version_needed = 20;  // Deflate and traditional encryption
+// Unix, so the mode in the attributes counts.
+constexpr std::uint16_t version_made_by = records::unix_host << 8 | 30;
+constexpr std::uint16_t flag_encrypted = records::encrypted_flag;
+constexpr std::uint16_t flag_utf8 = records::utf8_flag;
+constexpr std::uint16_t method_stored = records::stored;
+constexpr std::uint16_t method_deflated = records::deflated;
 constexpr std::uint32_t dos_directory = 0x10;
-constexpr std::size_t encryption_header_size = 12;
+constexpr std::size_t encryption_header_size = records::encryption_header_len;
 
 bool is_ascii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
@@ -87,13 +88,13 @@ void zip_writer::write_shared_fields(const central_record& r) {
 }
 
 void zip_writer::write_local(const central_record& r) {
-    out_.write_u32(local_signature);
+    out_.write_u32(records::local_signature);
     write_shared_fields(r);
     out_.write(r.info.name.data(), r.info.name.size());
 }
 
 void zip_writer::add_directory(const entry_info& info) {
-    check_room(30 + info.name.size());
+    check_room(records::local_header_len + info.name.size());
     central_record r{info, is_ascii(info.name) ? std::uint16_t{0} : flag_utf8, method_stored, 0, 0,
                      0,    static_cast<std::uint32_t>(out_.position())};
     write_local(r);
@@ -103,7 +104,7 @@ void zip_writer::add_directory(const entry_info& info) {
 void zip_writer::add_file(const entry_info& info, const std::uint8_t* data, std::uint64_t size, int level,
                           const std::string& passphrase) {
     if (size >= max_offset) throw failure{"\"" + info.name + "\" is 4 GiB or larger: the stub reads no Zip64 archives"};
-    check_room(30 + info.name.size() + size);
+    check_room(records::local_header_len + info.name.size() + size);
 
     algorithm::crc32 crc;
     crc.update(data, size);
@@ -113,7 +114,7 @@ void zip_writer::add_file(const entry_info& info, const std::uint8_t* data, std:
     const bool deflated = !packed.empty();
     const bool encrypted = !passphrase.empty();
     const std::uint64_t body = (deflated ? packed.size() : size) + (encrypted ? encryption_header_size : 0);
-    check_room(30 + info.name.size() + body);
+    check_room(records::local_header_len + info.name.size() + body);
 
     central_record r{
         info,
@@ -148,7 +149,7 @@ void zip_writer::add_file(const entry_info& info, const std::uint8_t* data, std:
 void zip_writer::finish() {
     const std::uint64_t start = out_.position();
     for (const central_record& r : central_) {
-        out_.write_u32(central_signature);
+        out_.write_u32(records::central_signature);
         out_.write_u16(version_made_by);
         write_shared_fields(r);
         out_.write_u16(0);  // comment
@@ -159,9 +160,9 @@ void zip_writer::finish() {
         out_.write(r.info.name.data(), r.info.name.size());
     }
     const std::uint64_t size = out_.position() - start;
-    if (out_.position() + 22 > max_offset)
+    if (out_.position() + records::end_len > max_offset)
         throw failure{"the archive would reach 4 GiB: the stub reads no Zip64 archives"};
-    out_.write_u32(end_signature);
+    out_.write_u32(records::end_signature);
     out_.write_u16(0);  // this disk
     out_.write_u16(0);  // disk of the central directory
     out_.write_u16(static_cast<std::uint32_t>(central_.size()));

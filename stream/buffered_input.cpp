@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace stream {
 
@@ -9,6 +10,8 @@ buffered_input::buffered_input(input& source, std::uint32_t block_size)
     : filter_input(&source), block_size_(block_size), buffer_(block_size), base_(source.position()) {}
 
 std::uint32_t buffered_input::refill() {
+    if (count_ - index_ >= block_size_)
+        throw std::logic_error("stream::buffered_input: refill with a whole block undelivered");
     if (index_ < count_) std::memmove(buffer_.data(), buffer_.data() + index_, count_ - index_);
     count_ -= index_;
     base_ += index_;

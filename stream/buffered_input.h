@@ -30,8 +30,11 @@ public:
     std::uint32_t available() const { return count_ - index_; }
     // Marks `n` (at most `available()`) bytes as delivered.
     void advance(std::uint32_t n) { index_ += n; }
-    // Moves the undelivered bytes to the front and reads more after them;
-    // returns the number of new bytes (0 at the end of the source).
+    // Moves the undelivered bytes to the front and reads more after them, up
+    // to a whole block; returns the number of new bytes (0 at the end of the
+    // source). Needs fewer than `block_size()` bytes undelivered: after an
+    // `unread` that left more, the block has no room to fill, and a call is
+    // a fault of the caller (std::logic_error), not the end of the source.
     std::uint32_t refill();
     std::uint32_t block_size() const { return block_size_; }
 

@@ -1,6 +1,7 @@
-// Turns every short read of its source into "unexpected end of file", so
-// that format readers never check counts. The bytes a short read did deliver
-// stay consumed.
+// Delivers exactly what is asked or raises "unexpected end of file", so that
+// format readers never check counts. A source's short reads are continued
+// until the count is met or the source ends; the bytes delivered before the
+// end stay consumed.
 #pragma once
 
 #include "stream/filter_input.h"

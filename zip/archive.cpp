@@ -4,29 +4,10 @@
 #include "stream/buffered_input.h"
 #include "stream/fork_output.h"
 #include "stream/safe_input.h"
-#include "zip/extractor.h"
 #include "zip/item_reader.h"
+#include "zip/records.h"
 
 namespace format {
-
-void archive::send_entering(const io::path& path) {
-    if (owner_)
-        owner_->entering(path);
-    else
-        entering(path);
-}
-
-void archive::send_passphrase_needed(std::string& passphrase) {
-    if (owner_)
-        owner_->passphrase_needed(passphrase);
-    else
-        passphrase_needed(passphrase);
-}
-
-void archive::send_progress(std::uint64_t position) {
-    // Without an owner the archive's own hook would be this very call.
-    if (owner_) owner_->progress(position);
-}
 
 namespace zip {
 
@@ -115,21 +96,18 @@ bool archive::unsafe_name(const io::path& name) {
     return false;
 }
 
-void archive::refuse_unsafe(const local_header& header) {
-    if (unsafe_name(header.name)) fail("unsafe entry name \"" + printable(header.name_text) + "\"");
+void archive::refuse_unsafe(const entry_fields& fields) {
+    if (unsafe_name(fields.name)) fail("unsafe entry name \"" + printable(fields.name_text) + "\"");
 }
 
-void archive::extract_all(const io::directory& destination, bool /*flag*/) {
+void archive::extract_all(const io::directory& destination) {
     io::fork& fork = file().data_fork();
     stream::fork_input input(fork);
     entry_list entries;
     if (locate_directory(input)) scan_directory(input, entries);
     folders_.clear();
     last_folder_ = io::path();
-    for (auto& entry : entries) {
-        extract_entry(input, *entry, destination);
-        entry.reset();
-    }
+    for (const directory_entry& entry : entries) extract_entry(input, entry, destination);
     // Files created in a folder after its entry changed its time.
     for (const auto& [name, modified] : folders_) {
         io::directory item(unpack(name));
@@ -155,11 +133,7 @@ std::vector<central_header> archive::list(stream::fork_input& input) {
 }
 
 void archive::open_entry(stream::fork_input& input, const central_header& record, local_header& header) {
-    directory_entry entry;
-    entry.local_header_offset = record.local_header_offset;
-    entry.compressed_size = record.compressed_size;
-    entry.crc = record.crc;
-    read_entry_header(input, entry, header);
+    read_entry_header(input, {record.local_header_offset, record.fields.compressed_size, record.fields.crc}, header);
 }
 
 // Reads the end record; false when the archive has no directory to read
@@ -170,6 +144,7 @@ bool archive::locate_directory(stream::fork_input& input) {
     after_end_ = nowhere;
     const stream::size_type end_position = end_.locate(input, base_position_);
     if (end_position == nowhere) fail("cannot locate the end header");
+    directory_position_ = end_position_ = end_position;
     if (end_position == 0) return false;
 
     input.seek(end_position);
@@ -183,6 +158,7 @@ bool archive::locate_directory(stream::fork_input& input) {
 
     const stream::size_type directory = probe_directory(input, end_position);
     if (directory == nowhere) fail("cannot locate the central directory");
+    directory_position_ = directory;
     input.seek(directory);
     return true;
 }
@@ -200,17 +176,22 @@ stream::size_type archive::probe_directory(stream::fork_input& input, stream::si
     const bool relative_fits = relative + end_.directory_size == end_position;
     const bool absolute_first = absolute_fits && !relative_fits;
     for (stream::size_type q : {absolute_first ? absolute : relative, absolute_first ? relative : absolute}) {
-        try {
-            input.seek(q);
-            stream::safe_input safe(input);
-            central_.read(safe, true);
+        if (record_at(input, q, records::central_header_len, records::central_signature)) {
             local_shift_ = q == relative ? base_position_ : 0;
             return q;
-        } catch (...) {
-            // Only decides which attempt wins.
         }
     }
     return nowhere;
+}
+
+bool archive::record_at(stream::fork_input& input, stream::size_type at, std::uint32_t length,
+                        std::uint32_t signature) {
+    const stream::size_type size = input.size();
+    if (at > size || size - at < length) return false;
+    input.seek(at);
+    records::signature_bytes found;
+    header::read_signature(input, found);
+    return header::signature_is(found, signature);
 }
 
 // Every record is read and checked before anything is created, so that an
@@ -220,33 +201,25 @@ void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
     // system call per field.
     stream::buffered_input buffered(input, directory_block);
     stream::safe_input safe(buffered);
+    central_header record;
     for (std::uint32_t i = 0; i < end_.total_entries; ++i) {
-        auto entry = std::make_unique<directory_entry>();
-        central_.read(safe, true);
-        entry->crc = central_.crc;
-        entry->compressed_size = central_.compressed_size;
-        if ((central_.version_needed & 0xFF) > local_header::highest_version ||
-            !local_header::known_method(central_.method))
-            fail("unsupported compression method");
-        refuse_unsafe(central_);
-        entry->local_header_offset = central_.local_header_offset;
-        entries.push_back(std::move(entry));
+        record.read(safe, true);
+        if (!supported(record.fields)) fail("unsupported compression method");
+        refuse_unsafe(record.fields);
+        entries.push_back({record.local_header_offset, record.fields.compressed_size, record.fields.crc});
     }
 }
 
 void archive::read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {
     const stream::size_type other_shift = local_shift_ == base_position_ ? 0 : base_position_;
     for (stream::size_type at : {local_shift_ + entry.local_header_offset, other_shift + entry.local_header_offset}) {
-        try {
-            input.seek(at);
-            stream::buffered_input buffered(input, local_header_block);
-            stream::safe_input safe(buffered);
-            header.read(safe, true);
-            buffered.give_back();  // the entry's data starts right after the header
-            return;
-        } catch (...) {
-            // Only decides which attempt wins.
-        }
+        if (!record_at(input, at, records::local_header_len, records::local_signature)) continue;
+        input.seek(at);
+        stream::buffered_input buffered(input, local_header_block);
+        stream::safe_input safe(buffered);
+        header.read(safe, true);
+        buffered.give_back();  // the entry's data starts right after the header
+        return;
     }
     fail("cannot locate a local header");
 }
@@ -256,9 +229,9 @@ void archive::read_local_header(stream::fork_input& input, const directory_entry
 void archive::read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {
     read_local_header(input, entry, header);
     if (!header.valid()) fail("bad local header");
-    if (header.flags & local_header::descriptor_flag) {
-        header.crc = entry.crc;
-        header.compressed_size = entry.compressed_size;
+    if (header.fields.has_descriptor()) {
+        header.fields.crc = entry.crc;
+        header.fields.compressed_size = entry.compressed_size;
     }
 }
 
@@ -266,26 +239,26 @@ void archive::extract_entry(stream::fork_input& input, const directory_entry& en
     local_header header;
     read_entry_header(input, entry, header);
     // The local name may differ from the central one that was checked.
-    refuse_unsafe(header);
-    if (header.is_directory) {
+    refuse_unsafe(header.fields);
+    if (header.fields.is_directory) {
         extract_directory(header, destination);
         return;
     }
-    const auto& components = header.name.components();
+    const auto& components = header.fields.name.components();
     const bool unnamed = components.empty() || (components.size() == 1 && components[0] == any::string(u"-"));
-    extract_file(input, header, unnamed ? default_name() : header.name, destination);
+    extract_file(input, header, unnamed ? default_name() : header.fields.name, destination);
 }
 
 void archive::extract_directory(const local_header& header, const io::directory& destination) {
-    io::path path = header.name;
+    io::path path = header.fields.name;
     path.place_under(destination.path());
     io::directory folder(path);
     folder.create_parent();
     folder.create(true);
-    folder.info().modified = header.modified;
+    folder.info().modified = header.fields.modified;
     folder.info().has_modified = true;
     folder.apply_info();
-    folders_.emplace_back(pack(header.name), header.modified);
+    folders_.emplace_back(pack(header.fields.name), header.fields.modified);
 }
 
 io::path archive::default_name() {
@@ -324,9 +297,9 @@ void archive::extract_file(stream::fork_input& input, const local_header& header
     io::file target(path);
     stream::fork_output output(target.data_fork());
 
-    send_entering(target.path());
+    events().entering(target.path());
     create_in_folder(target);
-    if ((header.flags & local_header::encrypted_flag) && passphrase.empty()) send_passphrase_needed(passphrase);
+    if (header.fields.encrypted() && passphrase.empty()) events().passphrase_needed(passphrase);
 
     stream::progress_input counted(input, this, input.position(), progress_step);
     item_reader reader(header);
@@ -334,7 +307,7 @@ void archive::extract_file(stream::fork_input& input, const local_header& header
     reader.process(counted, output);
     target.data_fork().close(false);
 
-    target.info().modified = header.modified;
+    target.info().modified = header.fields.modified;
     target.info().has_modified = true;
     target.apply_info();
     counted.finish();

@@ -1,7 +1,7 @@
 // The archive reader: finds the end record from the end of the file, reads
 // and checks the whole central directory, then extracts every entry in
-// directory order below a destination folder, telling its owner (the
-// extractor handle) what it does.
+// directory order below a destination folder, telling the events it was
+// given (the extractor handle's) what it does.
 //
 // Offsets stored in the archive are tried first relative to where the
 // archive begins in the file (an archive simply appended to a program) and
@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "io/path.h"
 #include "stream/fork_input.h"
 #include "stream/progress_input.h"
+#include "zip/archive_events.h"
 #include "zip/central_header.h"
 #include "zip/directory_entry.h"
 #include "zip/end_header.h"
@@ -27,54 +27,40 @@
 
 namespace format {
 
-namespace zip {
-class extractor;
-}
-
-// What every archive reader offers: the events it sends and the one
-// operation that extracts everything.
+// What every archive reader offers: the one operation that extracts
+// everything, telling the events it was given what it does.
 class archive {
 public:
-    // `file` is borrowed; its data fork is the archive file.
-    explicit archive(io::file& file) : file_(&file) {}
+    // `file` and `events` are borrowed; the file's data fork is the archive.
+    archive(io::file& file, archive_events& events) : file_(&file), events_(&events) {}
     archive(const archive&) = delete;
     archive& operator=(const archive&) = delete;
 
-    // The events, doing nothing here; they go to the owner when there is one.
-    virtual void entering(const io::path& /*path*/) {}
-    virtual void passphrase_needed(std::string& /*passphrase*/) {}
-    virtual void progress(std::uint64_t /*position*/) {}
-
-    // Writes every entry below `destination`; `flag` has no effect.
-    virtual void extract_all(const io::directory& destination, bool flag) = 0;
-
-    // From now on events go to `owner`'s hooks.
-    void set_owner(format::zip::extractor* owner) { owner_ = owner; }
+    // Writes every entry below `destination`.
+    virtual void extract_all(const io::directory& destination) = 0;
 
 protected:
     // Destroyed as the concrete reader, never through this base.
     ~archive() = default;
 
-    void send_entering(const io::path& path);
-    void send_passphrase_needed(std::string& passphrase);
-    void send_progress(std::uint64_t position);
-
     io::file& file() { return *file_; }
+    archive_events& events() { return *events_; }
 
 private:
-    format::zip::extractor* owner_ = nullptr;
     io::file* file_;
+    archive_events* events_;
 };
 
 namespace zip {
 
 class archive : public format::archive, public format::progress_sink {
 public:
-    explicit archive(io::file& file) : format::archive(file) {}
+    archive(io::file& file, archive_events& events) : format::archive(file, events) {}
+    virtual ~archive() = default;
 
     // The data fork of the file must be open and stand where the archive
     // begins; it is left after the end record when everything went well.
-    void extract_all(const io::directory& destination, bool flag = true) override;
+    void extract_all(const io::directory& destination) override;
 
     // For programs that show or test an archive without extracting it: the
     // central records in directory order, found as `extract_all` finds them
@@ -85,8 +71,13 @@ public:
     // would; the input then stands on the entry's data.
     void open_entry(stream::fork_input& input, const central_header& record, local_header& header);
 
-    // Forwards the position of the entry being read to the owner.
-    void progress(std::uint64_t position) override { send_progress(position); }
+    // Where `list` or `extract_all` found the central directory's first byte
+    // and the end record, in the file.
+    stream::size_type directory_position() const { return directory_position_; }
+    stream::size_type end_position() const { return end_position_; }
+
+    // Forwards the position of the entry being read to the events.
+    void progress(std::uint64_t position) override { events().progress(position); }
 
     // Whether a name would leave the destination or name a device: a ".."
     // component (split at "/" and at "\"); on Windows also a component with
@@ -106,10 +97,15 @@ public:
     static constexpr std::uint32_t progress_step = 32768;
 
 private:
-    using entry_list = std::vector<std::unique_ptr<directory_entry>>;
+    using entry_list = std::vector<directory_entry>;
 
     bool locate_directory(stream::fork_input& input);
     stream::size_type probe_directory(stream::fork_input& input, stream::size_type end_position);
+    // Whether a record of `length` fixed bytes beginning with `signature`
+    // can stand at `at`: it lies inside the file and starts with those four
+    // bytes. Failures to read pass on: they are not a record's absence.
+    static bool record_at(stream::fork_input& input, stream::size_type at, std::uint32_t length,
+                          std::uint32_t signature);
     void scan_directory(stream::fork_input& input, entry_list& entries);
     void read_local_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
     void read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header);
@@ -121,7 +117,7 @@ private:
     // it ends in ".zip" or ".ZIP", else the archive file's whole path.
     io::path default_name();
     void create_in_folder(io::file& target);
-    static void refuse_unsafe(const local_header& header);
+    static void refuse_unsafe(const entry_fields& fields);
 
     // Folders written by folder entries, with their times: files created in a
     // folder later change its time, so the times are applied once more at
@@ -132,11 +128,12 @@ private:
     // The folder of the last file created.
     io::path last_folder_;
     stream::size_type base_position_ = 0;
+    stream::size_type directory_position_ = 0;
+    stream::size_type end_position_ = 0;
     // Where the end record ends: the fork is left there after extracting.
     stream::size_type after_end_ = 0;
     // Added to local header offsets first: what the directory was found with.
     stream::size_type local_shift_ = 0;
-    central_header central_;
     end_header end_;
 };
 

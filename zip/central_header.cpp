@@ -1,38 +1,30 @@
 #include "zip/central_header.h"
 
-#include <cstring>
-
 #include "errors/exception.h"
 #include "stream/endian_input.h"
 
 namespace format::zip {
 
-namespace {
-constexpr std::uint8_t central_signature[4] = {0x50, 0x4B, 0x01, 0x02};
-}
-
-central_header::central_header() { std::memcpy(signature, central_signature, 4); }
-
-bool central_header::valid() const { return signature_is(central_signature); }
+bool central_header::valid() const { return signature_is(signature, records::central_signature); }
 
 std::uint32_t central_header::read(stream::input& input, bool strict) {
     const stream::size_type start = input.position();
     read_signature(input, signature);
     if (strict && !valid()) throw format::exception("bad header artfact", "format::zip::central_header");
-    stream::little_endian_input fields(input);
-    version_made_by = static_cast<std::uint16_t>(fields.read_u16());
-    read_common(input);
-    const std::uint32_t name_length = fields.read_u16();
-    const std::uint32_t extra_length = fields.read_u16();
-    const std::uint32_t comment_length = fields.read_u16();
-    disk_number_start = static_cast<std::uint16_t>(fields.read_u16());
-    internal_attributes = static_cast<std::uint16_t>(fields.read_u16());
-    external_attributes = fields.read_u32();
-    local_header_offset = fields.read_u32();
+    stream::little_endian_input numbers(input);
+    version_made_by = static_cast<std::uint16_t>(numbers.read_u16());
+    fields.read_fixed(input);
+    const std::uint32_t name_length = numbers.read_u16();
+    const std::uint32_t extra_length = numbers.read_u16();
+    const std::uint32_t comment_length = numbers.read_u16();
+    disk_number_start = static_cast<std::uint16_t>(numbers.read_u16());
+    internal_attributes = static_cast<std::uint16_t>(numbers.read_u16());
+    external_attributes = numbers.read_u32();
+    local_header_offset = numbers.read_u32();
     const std::string name_bytes = read_string(input, name_length, name_length, strict);
-    extra = read_string(input, extra_length, extra_length, strict);
+    fields.extra = read_string(input, extra_length, extra_length, strict);
     comment = read_string(input, comment_length, comment_length, strict);
-    set_name(name_bytes);
+    fields.set_name(name_bytes);
     return static_cast<std::uint32_t>(input.position() - start);
 }
 

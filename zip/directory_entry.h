@@ -1,17 +1,15 @@
 // What the directory scan keeps of one central directory record until its
-// entry has been extracted.
+// entry has been extracted: where its local header is, and the values that
+// the local header may leave to the directory.
 #pragma once
 
 #include <cstdint>
 
 namespace format::zip {
 
-class directory_entry {
-public:
-    virtual ~directory_entry() = default;
-
-    std::uint32_t local_header_offset = 0;
-    std::uint32_t compressed_size = 0;
+struct directory_entry {
+    std::uint64_t local_header_offset = 0;
+    std::uint64_t compressed_size = 0;
     std::uint32_t crc = 0;
 };
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "errors/exception.h"
-#include "stream/decrypting_input.h"
+#include "zip/decrypting_input.h"
 
 namespace format::zip {
 

@@ -7,6 +7,7 @@
 
 #include "zip/cipher.h"
 #include "zip/header.h"
+#include "zip/records.h"
 
 namespace format::zip {
 
@@ -18,13 +19,13 @@ public:
     bool valid() const override;
     // Throws "bad passphrase" in strict mode when the check byte differs.
     std::uint32_t read(stream::input& input, bool strict) override;
-    std::uint32_t size() const override { return 12; }
+    std::uint32_t size() const override { return records::encryption_header_len; }
 
     bool enabled = false;
     // High byte of the entry's CRC, or of its DOS time when the CRC follows
     // the data (flag bit 3).
     std::uint8_t check_byte = 0;
-    std::uint8_t header_bytes[12] = {};
+    std::uint8_t header_bytes[records::encryption_header_len] = {};
 
 private:
     format::cipher* cipher_;

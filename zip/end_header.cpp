@@ -11,11 +11,11 @@ namespace format::zip {
 
 namespace {
 
-constexpr std::uint8_t expected[4] = {0x50, 0x4B, 0x05, 0x06};
+constexpr records::signature_bytes expected = records::bytes_of(records::end_signature);
 
 }  // namespace
 
-bool end_header::valid() const { return std::memcmp(signature, expected, 4) == 0; }
+bool end_header::valid() const { return signature_is(signature, records::end_signature); }
 
 std::uint32_t end_header::read(stream::input& input, bool strict) {
     read_signature(input, signature);
@@ -51,12 +51,13 @@ stream::size_type end_header::locate(stream::random::input& input, stream::size_
 
     stream::size_type last_signature = not_found;
     for (std::uint32_t i = n - fixed_size + 1; i-- > 0;) {
-        if (std::memcmp(window.data() + i, expected, 4) != 0) continue;
+        if (std::memcmp(window.data() + i, expected.bytes, sizeof expected.bytes) != 0) continue;
         if (last_signature == not_found) last_signature = (s - n) + i;
         // A comment that itself holds a record is not taken for the archive's
         // own end: the real record's comment reaches exactly the end of the
         // file.
-        const std::uint32_t length = window[i + 20] | std::uint32_t(window[i + 21]) << 8;
+        const std::uint8_t* length_field = window.data() + i + records::end::comment_length;
+        const std::uint32_t length = length_field[0] | std::uint32_t(length_field[1]) << 8;
         if (i + fixed_size + length == n) return (s - n) + i;
     }
     return last_signature;

@@ -7,6 +7,7 @@
 
 #include "stream/random/input.h"
 #include "zip/header.h"
+#include "zip/records.h"
 
 namespace format::zip {
 
@@ -14,7 +15,7 @@ class end_header : public format::header {
 public:
     bool valid() const override;
     std::uint32_t read(stream::input& input, bool strict) override;
-    std::uint32_t size() const override { return 22 + static_cast<std::uint32_t>(comment.size()); }
+    std::uint32_t size() const override { return fixed_size + static_cast<std::uint32_t>(comment.size()); }
 
     // The absolute position of the end record in `input`, or `not_found`.
     // Only the bytes from `begin` (where the archive starts) to the end of the
@@ -26,8 +27,8 @@ public:
 
     static constexpr stream::size_type not_found = ~stream::size_type{0};
     // Fixed part of the record; the comment may add up to 65535 bytes.
-    static constexpr std::uint32_t fixed_size = 22;
-    static constexpr std::uint32_t largest_size = fixed_size + 65535;
+    static constexpr std::uint32_t fixed_size = records::end_len;
+    static constexpr std::uint32_t largest_size = fixed_size + records::max_comment;
 
     std::uint16_t this_disk = 0;
     std::uint16_t directory_disk = 0;
@@ -36,7 +37,7 @@ public:
     std::uint32_t directory_size = 0;
     std::uint32_t directory_offset = 0;
     std::string comment;
-    std::uint8_t signature[4] = {0x50, 0x4B, 0x05, 0x06};
+    records::signature_bytes signature = records::bytes_of(records::end_signature);
 };
 
 }  // namespace format::zip

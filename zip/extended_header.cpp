@@ -1,17 +1,11 @@
 #include "zip/extended_header.h"
 
-#include <cstring>
-
 #include "errors/exception.h"
 #include "stream/endian_input.h"
 
 namespace format::zip {
 
-namespace {
-constexpr std::uint8_t expected[4] = {0x50, 0x4B, 0x07, 0x08};
-}
-
-bool extended_header::valid() const { return std::memcmp(signature, expected, 4) == 0; }
+bool extended_header::valid() const { return signature_is(signature, records::descriptor_signature); }
 
 std::uint32_t extended_header::read(stream::input& input, bool strict) {
     read_signature(input, signature);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "zip/header.h"
+#include "zip/records.h"
 
 namespace format::zip {
 
@@ -13,12 +14,12 @@ class extended_header : public format::header {
 public:
     bool valid() const override;
     std::uint32_t read(stream::input& input, bool strict) override;
-    std::uint32_t size() const override { return 16; }
+    std::uint32_t size() const override { return records::descriptor_len; }
 
     std::uint32_t crc = 0;
     std::uint32_t compressed_size = 0;
     std::uint32_t uncompressed_size = 0;
-    std::uint8_t signature[4] = {0x50, 0x4B, 0x07, 0x08};  // "PK\a\b"
+    records::signature_bytes signature = records::bytes_of(records::descriptor_signature);  // "PK\a\b"
 };
 
 }  // namespace format::zip

@@ -4,12 +4,10 @@
 
 namespace format::zip {
 
-extractor::extractor(io::file& file) : archive_(std::make_unique<format::zip::archive>(file)) {
-    archive_->set_owner(this);
-}
+extractor::extractor(io::file& file) : archive_(std::make_unique<format::zip::archive>(file, *this)) {}
 
 extractor::~extractor() = default;
 
-void extractor::extract(const io::directory& destination) { archive_->extract_all(destination, true); }
+void extractor::extract(const io::directory& destination) { archive_->extract_all(destination); }
 
 }  // namespace format::zip

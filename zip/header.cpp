@@ -28,9 +28,13 @@ std::string header::read_string(stream::input& input, std::uint32_t count, std::
     return bytes;
 }
 
-void header::read_signature(stream::input& input, std::uint8_t (&signature)[4]) {
-    std::memset(signature, 0, sizeof signature);
-    read_fully(input, signature, sizeof signature);
+void header::read_signature(stream::input& input, zip::records::signature_bytes& signature) {
+    signature = {};
+    read_fully(input, signature.bytes, sizeof signature.bytes);
+}
+
+bool header::signature_is(const zip::records::signature_bytes& signature, std::uint32_t expected) {
+    return std::memcmp(signature.bytes, zip::records::bytes_of(expected).bytes, sizeof signature.bytes) == 0;
 }
 
 }  // namespace format

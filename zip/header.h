@@ -8,6 +8,7 @@
 #include <string>
 
 #include "stream/input.h"
+#include "zip/records.h"
 
 namespace format {
 
@@ -31,7 +32,8 @@ public:
     static std::string read_string(stream::input& input, std::uint32_t count, std::uint32_t length, bool strict);
 
     // Reads 4 signature bytes; a short input leaves the missing ones zero.
-    static void read_signature(stream::input& input, std::uint8_t (&signature)[4]);
+    static void read_signature(stream::input& input, zip::records::signature_bytes& signature);
+    static bool signature_is(const zip::records::signature_bytes& signature, std::uint32_t expected);
 
     // Reads until `length` bytes came or the input ends; a short read before
     // the end is allowed by the stream contract and must not truncate a field.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <stdexcept>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -248,6 +249,24 @@ TEST(fork, a_zero_inside_a_name_never_cuts_it_short) {
     EXPECT_EQ(file.path(), scratch.path("a_b.txt"));
     EXPECT_EQ(scratch.read("a"), "keep");
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a", "a_b.txt"}));
+}
+
+// Hazard: a mode the program never defines was reported as a failure of
+// the system, with whatever error code the last call left (a broken-pipe
+// code then hid it entirely); it is the program's own fault.
+TEST(fork, an_unknown_open_mode_is_a_logic_error_not_a_system_one) {
+    class probing_fork : public io::fork {
+    public:
+        using io::fork::fork;
+        io::path name() const override { return owner().path(); }
+        handle_type open_in(int mode) { return open_mode(mode); }
+    };
+    scratch_folder scratch;
+    io::file file(scratch.path("any"));
+    probing_fork fork(file);
+    EXPECT_THROW(fork.open_in(-1), std::logic_error);
+    EXPECT_THROW(fork.open_in(1000), std::logic_error);
+    EXPECT_FALSE(scratch.exists("any"));
 }
 
 TEST(fork, a_destroyed_open_fork_releases_its_file) {

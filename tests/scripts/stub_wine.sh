@@ -36,8 +36,8 @@ if [ -f "$stub32" ]; then
   foreign=""
   for dll in $dlls; do [[ "$system_dlls" == *" $dll "* ]] || foreign+="$dll "; done
   if [ -n "$dlls" ] && [ -z "$foreign" ]; then pass; else fail "the product imports only system DLLs (imports: $dlls)"; fi
-  if [ -x "$binary_dir/bin/test-app" ]; then
-    if QUILLON_IMAGE_FILES="$stub32" "$binary_dir/bin/test-app" --gtest_filter='image_real.*' >"$work/image.log" 2>&1
+  if [ -x "$binary_dir/bin/test-image" ]; then
+    if QUILLON_IMAGE_FILES="$stub32" "$binary_dir/bin/test-image" --gtest_filter='image_real.*' >"$work/image.log" 2>&1
     then pass; else
       fail "archive_offset of the product equals its file size"; tail -5 "$work/image.log"; fi
   else

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -175,6 +176,25 @@ TEST(buffered_input, unget_steps_back_and_give_back_repositions_the_source) {
     in.give_back();
     EXPECT_EQ(source.position(), 31u);
     EXPECT_EQ(source.get(), bytes[31]);
+}
+
+// Hazard: after `unread` pushed back more than a block, the room left to
+// fill was computed as block size minus count and wrapped round: a refill
+// then asked its source for some 4 GiB into a buffer of a few bytes.
+TEST(buffered_input, a_refill_with_a_whole_block_undelivered_is_refused) {
+    const std::string text(64, 'x');
+    stream::array_input source(text.data(), static_cast<std::uint32_t>(text.size()));
+    stream::buffered_input in(source, 16);
+    char first[8];
+    ASSERT_EQ(in.read(first, sizeof first), 8u);
+    const std::string pushed(24, 'p');
+    in.unread(pushed.data(), static_cast<std::uint32_t>(pushed.size()));
+    EXPECT_GE(in.available(), in.block_size());
+    EXPECT_THROW(in.refill(), std::logic_error);
+    // The bytes are all still there, in order.
+    char back[24];
+    ASSERT_EQ(in.read(back, sizeof back), 24u);
+    EXPECT_EQ(std::string(back, sizeof back), pushed);
 }
 
 }  // namespace

@@ -211,15 +211,17 @@ TEST_F(archive_walk, unknown_methods_in_the_directory_stop_everything_before_ext
     EXPECT_EQ(run(builder).failure, "format::zip::archive: unsupported compression method");
 }
 
-TEST_F(archive_walk, methods_the_directory_passes_fail_in_the_reader) {
-    for (std::uint16_t method : {1, 9}) {
+// Hazard: methods the format defines but the stub cannot decode (implode,
+// Deflate64, bzip2...) passed the directory scan and failed in the middle of
+// the extraction, after the files before them were written.
+TEST_F(archive_walk, every_method_the_stub_cannot_decode_is_refused_before_anything_is_written) {
+    for (std::uint16_t method : {1, 6, 9, 10, 0xFFFF}) {
         archive_builder builder;
         entry e = stored_entry("f", "x");
         e.method = method;
-        builder.entries = {e};
-        EXPECT_EQ(run(builder).failure, "format::zip::item_reader: unsupported compression method") << method;
-        EXPECT_EQ(extracted(), (tree_type{{"f", ""}}));
-        fs::remove_all(destination());
+        builder.entries = {stored_entry("first", "1"), e};
+        EXPECT_EQ(run(builder).failure, "format::zip::archive: unsupported compression method") << method;
+        EXPECT_TRUE(extracted().empty()) << method;
     }
 }
 

@@ -6,8 +6,8 @@
 
 #include "errors/exception.h"
 #include "stream/array_input.h"
-#include "stream/decrypting_input.h"
 #include "tests/zip/zip_bytes.h"
+#include "zip/decrypting_input.h"
 #include "zip/encryption_header.h"
 #include "zip/traditional_cipher.h"
 

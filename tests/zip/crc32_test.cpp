@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "stream/digesting_output.h"
 #include "stream/vector_output.h"
 #include "zip/checksum/crc_table.h"
+#include "zip/checksum/digesting_output.h"
 
 namespace {
 

@@ -33,9 +33,9 @@ decoded decode(entry e, const std::string& passphrase = "") {
     memory_input in(archive_builder::local(e).str() + trailer);
     format::zip::local_header header;
     header.read(in, true);
-    if (header.flags & 8) {
-        header.crc = e.crc;
-        header.compressed_size = e.compressed_size;
+    if (header.fields.flags & 8) {
+        header.fields.crc = e.crc;
+        header.fields.compressed_size = e.compressed_size;
     }
     std::vector<std::uint8_t> bytes;
     stream::random::vector_output out(bytes);
@@ -90,6 +90,18 @@ TEST(item_reader, methods_other_than_stored_and_deflated_are_refused) {
     }
 }
 
+// Hazard: without a descriptor there is no second CRC; taking the absent
+// descriptor's 0 as one let damaged data whose CRC happens to be 0 pass.
+TEST(item_reader, without_a_descriptor_a_crc_of_zero_is_no_match) {
+    const std::string crc_zero = "zero sum\xD9\x9E\xA3\x26";  // its CRC-32 is 0
+    ASSERT_EQ(crc_of(crc_zero), 0u);
+    entry damaged = stored_entry("f", crc_zero);
+    damaged.crc = crc_of("the data that was packed");
+    EXPECT_EQ(failure_of(damaged), "format::zip::item_reader: CRC mismatch, data is invalid");
+    entry good = stored_entry("f", crc_zero);  // a CRC of 0 in the header is fine
+    EXPECT_EQ(failure_of(good), "");
+}
+
 TEST(item_reader, the_descriptor_follows_the_data_and_its_crc_counts) {
     const decoded result = decode(with_descriptor(deflated_entry("a", text)));
     EXPECT_EQ(result.content, text);
@@ -133,7 +145,7 @@ TEST(item_reader, with_unknown_sizes_the_descriptor_still_follows_the_data) {
     memory_input in(archive_builder::local(e).str() + trailer);
     format::zip::local_header header;
     header.read(in, true);
-    header.crc = e.crc;
+    header.fields.crc = e.crc;
     std::vector<std::uint8_t> bytes_out;
     stream::random::vector_output out(bytes_out);
     format::zip::item_reader reader(header);

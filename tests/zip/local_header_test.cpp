@@ -16,6 +16,7 @@ namespace {
 
 using namespace zip_test;
 using format::zip::central_header;
+using format::zip::entry_fields;
 using format::zip::local_header;
 
 local_header read_local(const entry& e, bool strict = true) {
@@ -25,9 +26,9 @@ local_header read_local(const entry& e, bool strict = true) {
     return header;
 }
 
-std::vector<std::string> components(const local_header& header) {
+std::vector<std::string> components(const format::zip::entry_fields& fields) {
     std::vector<std::string> list;
-    for (const auto& c : header.name.components()) list.push_back(c.to_utf8());
+    for (const auto& c : fields.name.components()) list.push_back(c.to_utf8());
     return list;
 }
 
@@ -42,28 +43,28 @@ TEST(local_header, reads_every_field_and_stops_before_the_data) {
     local_header header;
     EXPECT_EQ(header.read(in, true), 30u + 11 + 2);
     EXPECT_EQ(in.position(), 43u);
-    EXPECT_EQ(header.flags, 0x0808);
-    EXPECT_EQ(header.crc, 0x11223344u);
-    EXPECT_EQ(header.compressed_size, 7u);
-    EXPECT_EQ(header.uncompressed_size, 9u);
-    EXPECT_EQ(header.extra, "XY");
-    EXPECT_EQ(header.check_byte, dos_time >> 8);
-    EXPECT_EQ(header.modified, io::time::from_dos(dos_date, dos_time));
-    EXPECT_FALSE(header.is_directory);
-    EXPECT_EQ(components(header), (std::vector<std::string>{"docs", "readme"}));
+    EXPECT_EQ(header.fields.flags, 0x0808);
+    EXPECT_EQ(header.fields.crc, 0x11223344u);
+    EXPECT_EQ(header.fields.compressed_size, 7u);
+    EXPECT_EQ(header.fields.uncompressed_size, 9u);
+    EXPECT_EQ(header.fields.extra, "XY");
+    EXPECT_EQ(header.fields.check_byte, dos_time >> 8);
+    EXPECT_EQ(header.fields.modified, io::time::from_dos(dos_date, dos_time));
+    EXPECT_FALSE(header.fields.is_directory);
+    EXPECT_EQ(components(header.fields), (std::vector<std::string>{"docs", "readme"}));
     EXPECT_TRUE(header.valid());
 }
 
 TEST(local_header, names_split_into_components) {
     local_header folder = read_local(stored_entry("docs/", ""));
-    EXPECT_TRUE(folder.is_directory);
-    EXPECT_EQ(components(folder), (std::vector<std::string>{"docs"}));
-    EXPECT_EQ(components(read_local(stored_entry("a/./b", ""))), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(components(read_local(stored_entry("a//b", ""))), (std::vector<std::string>{"a", "", "b"}));
-    EXPECT_EQ(components(read_local(stored_entry("../a", ""))), (std::vector<std::string>{"..", "a"}));
+    EXPECT_TRUE(folder.fields.is_directory);
+    EXPECT_EQ(components(folder.fields), (std::vector<std::string>{"docs"}));
+    EXPECT_EQ(components(read_local(stored_entry("a/./b", "")).fields), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(components(read_local(stored_entry("a//b", "")).fields), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(components(read_local(stored_entry("../a", "")).fields), (std::vector<std::string>{"..", "a"}));
     local_header unnamed = read_local(stored_entry("", ""));
-    EXPECT_TRUE(unnamed.name.empty());
-    EXPECT_FALSE(unnamed.is_directory);
+    EXPECT_TRUE(unnamed.fields.name.empty());
+    EXPECT_FALSE(unnamed.fields.is_directory);
 }
 
 TEST(local_header, unknown_methods_and_versions_read_but_are_not_valid) {
@@ -126,10 +127,10 @@ TEST(central_header, reads_its_own_fields_and_only_checks_the_signature) {
     EXPECT_EQ(header.read(in, true), 46u + 12 + 5);
     EXPECT_EQ(header.version_made_by, 0x031E);
     EXPECT_EQ(header.local_header_offset, 0x01020304u);
-    EXPECT_EQ(header.extra, "extra");
-    EXPECT_EQ(header.method, 12);
+    EXPECT_EQ(header.fields.extra, "extra");
+    EXPECT_EQ(header.fields.method, 12);
     EXPECT_TRUE(header.valid());
-    EXPECT_EQ(components(header), (std::vector<std::string>{"dir", "file.txt"}));
+    EXPECT_EQ(components(header.fields), (std::vector<std::string>{"dir", "file.txt"}));
 
     memory_input local(archive_builder::local(e).str());
     try {
@@ -153,44 +154,44 @@ std::string unicode_path(const std::string& stored, const std::string& utf8, std
 }
 
 TEST(name_decoding, the_utf8_flag_decodes_utf8) {
-    EXPECT_EQ(local_header::decode_name("caf\xC3\xA9", 0x0800, "").to_utf8(), "caf\xC3\xA9");
+    EXPECT_EQ(entry_fields::decode_name("caf\xC3\xA9", 0x0800, "").to_utf8(), "caf\xC3\xA9");
 }
 
 TEST(name_decoding, the_unicode_path_field_wins_when_its_crc_matches) {
     const std::string stored = "caf\x82";  // é in code page 437
     const std::string field = bytes().u16(0x5455).u16(1).u8(0).str() + unicode_path(stored, "Caf\xC3\xA9");
-    EXPECT_EQ(local_header::decode_name(stored, 0, field).to_utf8(), "Caf\xC3\xA9");
+    EXPECT_EQ(entry_fields::decode_name(stored, 0, field).to_utf8(), "Caf\xC3\xA9");
     // A field written for another name (the name was changed since) is stale.
     const std::string stale = unicode_path(stored, "Caf\xC3\xA9", 1);
-    EXPECT_NE(local_header::decode_name(stored, 0, stale).to_utf8(), "Caf\xC3\xA9");
+    EXPECT_NE(entry_fields::decode_name(stored, 0, stale).to_utf8(), "Caf\xC3\xA9");
 }
 
 TEST(name_decoding, a_truncated_extra_block_is_ignored) {
     std::string field = unicode_path("x", "y");
     field.resize(field.size() - 1);
-    EXPECT_EQ(local_header::decode_name("x", 0, field).to_utf8(), "x");
-    EXPECT_EQ(local_header::decode_name("x", 0, "\x75\x70\xFF\xFF").to_utf8(), "x");
+    EXPECT_EQ(entry_fields::decode_name("x", 0, field).to_utf8(), "x");
+    EXPECT_EQ(entry_fields::decode_name("x", 0, "\x75\x70\xFF\xFF").to_utf8(), "x");
 }
 
 TEST(name_decoding, valid_utf8_without_the_flag_is_taken_as_utf8) {
-    EXPECT_EQ(local_header::decode_name("\xCE\xB1\xCE\xB2.txt", 0, "").to_utf8(), "\xCE\xB1\xCE\xB2.txt");
+    EXPECT_EQ(entry_fields::decode_name("\xCE\xB1\xCE\xB2.txt", 0, "").to_utf8(), "\xCE\xB1\xCE\xB2.txt");
 }
 
 TEST(name_decoding, utf8_validation_refuses_malformed_sequences) {
-    EXPECT_TRUE(local_header::is_utf8("plain"));
-    EXPECT_TRUE(local_header::is_utf8("\xE4\xB8\xAD\xF0\x9F\x98\x80"));
-    EXPECT_FALSE(local_header::is_utf8("\xC0\xAF"));          // overlong "/"
-    EXPECT_FALSE(local_header::is_utf8("\xE0\x80\xAF"));      // overlong "/"
-    EXPECT_FALSE(local_header::is_utf8("\xED\xA0\x80"));      // surrogate
-    EXPECT_FALSE(local_header::is_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
-    EXPECT_FALSE(local_header::is_utf8("\xC3"));              // cut short
-    EXPECT_FALSE(local_header::is_utf8("\x82"));              // continuation alone
+    EXPECT_TRUE(entry_fields::is_utf8("plain"));
+    EXPECT_TRUE(entry_fields::is_utf8("\xE4\xB8\xAD\xF0\x9F\x98\x80"));
+    EXPECT_FALSE(entry_fields::is_utf8("\xC0\xAF"));          // overlong "/"
+    EXPECT_FALSE(entry_fields::is_utf8("\xE0\x80\xAF"));      // overlong "/"
+    EXPECT_FALSE(entry_fields::is_utf8("\xED\xA0\x80"));      // surrogate
+    EXPECT_FALSE(entry_fields::is_utf8("\xF4\x90\x80\x80"));  // above U+10FFFF
+    EXPECT_FALSE(entry_fields::is_utf8("\xC3"));              // cut short
+    EXPECT_FALSE(entry_fields::is_utf8("\x82"));              // continuation alone
 }
 
 #ifndef _WIN32
 TEST(name_decoding, other_names_are_code_page_437_on_posix) {
-    EXPECT_EQ(local_header::decode_name("caf\x82", 0, "").to_utf8(), "caf\xC3\xA9");
-    EXPECT_EQ(local_header::decode_name("\x8E\x99\x9A", 0, "").to_utf8(), "\xC3\x84\xC3\x96\xC3\x9C");
+    EXPECT_EQ(entry_fields::decode_name("caf\x82", 0, "").to_utf8(), "caf\xC3\xA9");
+    EXPECT_EQ(entry_fields::decode_name("\x8E\x99\x9A", 0, "").to_utf8(), "\xC3\x84\xC3\x96\xC3\x9C");
 }
 #endif
 

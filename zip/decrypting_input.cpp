@@ -1,4 +1,4 @@
-#include "stream/decrypting_input.h"
+#include "zip/decrypting_input.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // Self-location: the end of the executable image from the program's own
 // headers, on hand-built PE and ELF images (well-formed, damaged, short) and
 // on real executables.
-#include "app/image.h"
+#include "image/image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/image.h"
+#include "image/image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,130 @@
+#include "zip/entry_fields.h"
+
+#include "stream/endian_input.h"
+#include "zip/checksum/crc32.h"
+
+namespace format::zip {
+
+namespace {
+
+std::uint32_t crc_of(const std::string& bytes) {
+    algorithm::crc32 crc;
+    crc.update(bytes.data(), bytes.size());
+    crc.finish();
+    return crc.value();
+}
+
+std::uint32_t le16(const std::string& bytes, std::size_t at) {
+    return std::uint8_t(bytes[at]) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8;
+}
+
+// The UTF-8 name of a Unicode Path extra block (version 1, CRC-32 of the
+// stored name, the name) whose CRC matches `stored`; false when there is none.
+bool unicode_path(const std::string& extra, const std::string& stored, std::string& name) {
+    std::size_t at = 0;
+    while (at + records::extra_block_header_len <= extra.size()) {
+        const std::uint32_t id = le16(extra, at);
+        const std::uint32_t length = le16(extra, at + 2);
+        at += records::extra_block_header_len;
+        if (length > extra.size() - at) return false;  // a block that runs past the field
+        if (id == records::unicode_path_extra && length >= 5 && extra[at] == 1) {
+            const std::uint32_t crc = le16(extra, at + 1) | le16(extra, at + 3) << 16;
+            if (crc == crc_of(stored)) {
+                name = extra.substr(at + 5, length - 5);
+                return true;
+            }
+        }
+        at += length;
+    }
+    return false;
+}
+
+bool plain_ascii(const std::string& bytes) {
+    for (char c : bytes)
+        if (static_cast<std::uint8_t>(c) >= 0x80) return false;
+    return true;
+}
+
+}  // namespace
+
+bool known_method(std::uint16_t method) {
+    const auto value = static_cast<std::int16_t>(method);
+    return value <= 10 && value != 7;
+}
+
+bool readable_version(std::uint16_t version_needed) { return (version_needed & 0xFF) <= entry_fields::highest_version; }
+
+bool supported(const entry_fields& fields) {
+    return (fields.method == records::stored || fields.method == records::deflated) &&
+           readable_version(fields.version_needed);
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool entry_fields::is_utf8(const std::string& bytes) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const std::uint8_t lead = p[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t extra;
+        std::uint32_t low = 0x80, high = 0xBF;  // range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            extra = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            extra = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            extra = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i <= extra) return false;
+        if (p[i + 1] < low || p[i + 1] > high) return false;
+        for (std::size_t k = 2; k <= extra; ++k)
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+        i += extra + 1;
+    }
+    return true;
+}
+
+any::string entry_fields::decode_name(const std::string& bytes, std::uint16_t flags, const std::string& extra) {
+    if (flags & records::utf8_flag) return any::string::from_utf8(bytes);
+    std::string unicode;
+    if (unicode_path(extra, bytes, unicode)) return any::string::from_utf8(unicode);
+    if (!plain_ascii(bytes) && is_utf8(bytes)) return any::string::from_utf8(bytes);
+#ifdef _WIN32
+    return any::string(bytes);  // the OEM code page
+#else
+    return any::string::from_code_page_437(bytes);
+#endif
+}
+
+void entry_fields::read_fixed(stream::input& input) {
+    stream::little_endian_input fields(input);
+    version_needed = static_cast<std::uint16_t>(fields.read_u16());
+    flags = static_cast<std::uint16_t>(fields.read_u16());
+    method = static_cast<std::uint16_t>(fields.read_u16());
+    const auto time = static_cast<std::uint16_t>(fields.read_u16());
+    const auto date = static_cast<std::uint16_t>(fields.read_u16());
+    modified = io::time::from_dos(date, time);
+    check_byte = static_cast<std::uint8_t>(time >> 8);
+    crc = fields.read_u32();
+    compressed_size = fields.read_u32();
+    uncompressed_size = fields.read_u32();
+}
+
+void entry_fields::set_name(const std::string& bytes) {
+    name_text = decode_name(bytes, flags, extra);
+    name = io::path(name_text, u"/");
+    is_directory = !name.empty() && name.components().back().empty();
+    if (is_directory) name.pop_back();
+}
+
+}  // namespace format::zip

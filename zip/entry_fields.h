@@ -1,0 +1,70 @@
+// What the local header and the central directory record of an entry both
+// hold: the fields from "version needed" to the sizes, the name and the
+// extra field. Each record keeps one of these; the records themselves differ
+// only in what surrounds it. `supported` is the one rule of which entries
+// this reader can extract.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/path.h"
+#include "io/text/string.h"
+#include "io/time.h"
+#include "stream/input.h"
+#include "zip/records.h"
+
+namespace format::zip {
+
+struct entry_fields {
+    // The highest "version needed to extract" this reader accepts (its low
+    // byte: the high byte is not part of the version).
+    static constexpr std::uint16_t highest_version = 25;
+
+    // Reads the fixed fields from `version_needed` through
+    // `uncompressed_size`, the order both records share.
+    void read_fixed(stream::input& input);
+    // Decodes the raw name by the flags and the extra field already read and
+    // splits it into `name`.
+    void set_name(const std::string& bytes);
+
+    bool encrypted() const { return flags & records::encrypted_flag; }
+    bool has_descriptor() const { return flags & records::descriptor_flag; }
+
+    // Entry name bytes as their writer meant them: UTF-8 when flag bit 11 says
+    // so; else the Unicode Path extra field (0x7075) when its CRC matches the
+    // stored name; else UTF-8 when the bytes are valid UTF-8 and not plain
+    // ASCII; else the OEM code page on Windows and code page 437 elsewhere.
+    static any::string decode_name(const std::string& bytes, std::uint16_t flags, const std::string& extra);
+    static bool is_utf8(const std::string& bytes);
+
+    bool is_directory = false;
+    std::uint16_t version_needed = 20;
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    io::time modified;
+    // High byte of the DOS time word: the check byte of encrypted entries
+    // whose CRC follows the data.
+    std::uint8_t check_byte = 0;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed_size = 0;
+    std::uint64_t uncompressed_size = 0;
+    // Split at "/", "." components dropped, a trailing "/" removed.
+    io::path name;
+    // The decoded name as one text, for messages.
+    any::string name_text;
+    std::string extra;
+};
+
+// Whether a method, taken as a signed 16-bit number, is one the format
+// defines at all (0 to 6, 8 to 10, and every negative value): a record with
+// another is not a record of an entry.
+bool known_method(std::uint16_t method);
+// Whether "version needed to extract" asks for no more than this reader has.
+bool readable_version(std::uint16_t version_needed);
+// What this reader extracts: stored and deflated data of a readable version.
+// The directory scan refuses an archive with any other entry before anything
+// is written, and the item reader and the listing programs ask the same.
+bool supported(const entry_fields& fields);
+
+}  // namespace format::zip

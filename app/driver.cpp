@@ -23,11 +23,12 @@ void driver::run(const io::directory& destination) {
     window_.destroy();
 }
 
-void driver::entering(const io::path& path) {
+bool driver::entering(const io::path& path) {
     const any::string name = path.join();
     const io::file target(path);
     if (target.any_fork_exists() && !overwrite_question().ask(name)) throw evacuation("file already exists");
     window_.set_name(name);
+    return true;
 }
 
 void driver::passphrase_needed(std::string& passphrase) { passphrase_dialog().ask(passphrase); }

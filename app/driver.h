@@ -31,7 +31,7 @@ public:
     // Asks before an existing file (or its ".info" or ".rsrc" side file) is
     // replaced; refusing raises quillon::self::evacuation "file already
     // exists". Then shows the name.
-    void entering(const io::path& path) override;
+    bool entering(const io::path& path) override;
     void passphrase_needed(std::string& passphrase) override;
     void progress(std::uint64_t position) override;
 

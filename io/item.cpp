@@ -22,6 +22,8 @@ bool item::exists() const { return system::exists(path_); }
 
 bool item::is_directory() const { return system::is_directory(path_); }
 
+bool item::is_link() const { return system::is_link(path_); }
+
 void item::create_with_parents(bool flag) {
     // Climb to the deepest folder that exists, then create the missing ones
     // outermost first. A loop, not a recursion: a hostile name may have

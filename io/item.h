@@ -24,6 +24,8 @@ public:
     // raises.
     bool exists() const;
     bool is_directory() const;
+    // Whether the path is a symbolic link (dangling or not); never raises.
+    bool is_link() const;
 
     // Creates every missing ancestor folder, outermost first, then
     // `create(flag)`.

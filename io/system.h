@@ -47,6 +47,9 @@ bool remove_file(const io::path& name);
 // Never raise: a name the system cannot take does not exist.
 bool exists(const io::path& name);
 bool is_directory(const io::path& name);
+// A symbolic link (on Windows any reparse point), dangling or not; the link
+// itself, never what it points at.
+bool is_link(const io::path& name);
 bool create_directory(const io::path& name);
 bool remove_directory(const io::path& name);
 

@@ -142,7 +142,7 @@ void archive::open_entry(stream::fork_input& input, const central_header& record
 bool archive::locate_directory(stream::fork_input& input) {
     base_position_ = input.position();
     after_end_ = nowhere;
-    const stream::size_type end_position = end_.locate(input, base_position_);
+    const stream::size_type end_position = end_.locate(input, base_position_, archive_end_);
     if (end_position == nowhere) fail("cannot locate the end header");
     directory_position_ = end_position_ = end_position;
     if (end_position == 0) return false;
@@ -297,7 +297,7 @@ void archive::extract_file(stream::fork_input& input, const local_header& header
     io::file target(path);
     stream::fork_output output(target.data_fork());
 
-    events().entering(target.path());
+    if (!events().entering(target.path())) return;
     create_in_folder(target);
     if (header.fields.encrypted() && passphrase.empty()) events().passphrase_needed(passphrase);
 

@@ -76,6 +76,10 @@ public:
     stream::size_type directory_position() const { return directory_position_; }
     stream::size_type end_position() const { return end_position_; }
 
+    // Where the archive ends when something follows it in the file (the
+    // certificates of a signed program); the end of the file otherwise.
+    void limit_to(stream::size_type end) { archive_end_ = end; }
+
     // Forwards the position of the entry being read to the events.
     void progress(std::uint64_t position) override { events().progress(position); }
 
@@ -128,6 +132,7 @@ private:
     // The folder of the last file created.
     io::path last_folder_;
     stream::size_type base_position_ = 0;
+    stream::size_type archive_end_ = end_header::not_found;
     stream::size_type directory_position_ = 0;
     stream::size_type end_position_ = 0;
     // Where the end record ends: the fork is left there after extracting.

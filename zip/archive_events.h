@@ -19,9 +19,11 @@ public:
     archive_events& operator=(const archive_events&) = delete;
     virtual ~archive_events() = default;
 
-    // Before each file entry is created, with its full destination path.
-    // Throwing stops the extraction (the overwrite question does).
-    virtual void entering(const io::path& /*path*/) {}
+    // Before each file entry is created, with its full destination path:
+    // true writes it; false keeps whatever has that name and goes on with
+    // the next entry, whose data is not decoded. Throwing stops the
+    // extraction (a cancelled overwrite question does).
+    virtual bool entering(const io::path& /*path*/) { return true; }
     // Before the first encrypted file entry is read, while no passphrase is
     // known; fill `passphrase` or throw.
     virtual void passphrase_needed(std::string& /*passphrase*/) {}

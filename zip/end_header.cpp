@@ -35,8 +35,8 @@ std::uint32_t end_header::read(stream::input& input, bool strict) {
     return size();
 }
 
-stream::size_type end_header::locate(stream::random::input& input, stream::size_type begin) {
-    const stream::size_type s = input.size();
+stream::size_type end_header::locate(stream::random::input& input, stream::size_type begin, stream::size_type end) {
+    const stream::size_type s = end == not_found ? input.size() : std::min(end, input.size());
     if (s < begin || s - begin < fixed_size) return not_found;
 
     // A file without an archive comment ends with the record.

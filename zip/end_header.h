@@ -22,8 +22,11 @@ public:
     // input are searched, so whatever precedes the archive (the program that
     // carries it) is never taken for its end record. Among the signatures in
     // the last 65557 bytes, the last one whose comment ends exactly at the end
-    // of the input wins; when none does, the last signature found.
-    virtual stream::size_type locate(stream::random::input& input, stream::size_type begin = 0);
+    // of the input wins; when none does, the last signature found. `end`,
+    // when given, is where the archive ends instead of the input's end (a
+    // signature may follow it).
+    virtual stream::size_type locate(stream::random::input& input, stream::size_type begin = 0,
+                                     stream::size_type end = not_found);
 
     static constexpr stream::size_type not_found = ~stream::size_type{0};
     // Fixed part of the record; the comment may add up to 65535 bytes.

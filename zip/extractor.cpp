@@ -10,4 +10,6 @@ extractor::~extractor() = default;
 
 void extractor::extract(const io::directory& destination) { archive_->extract_all(destination); }
 
+void extractor::limit_archive(std::uint64_t end) { archive_->limit_to(end); }
+
 }  // namespace format::zip

@@ -5,6 +5,7 @@
 // it needs.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "zip/archive_events.h"
@@ -28,6 +29,8 @@ public:
     // Extracts every entry below `destination`. The file's data fork must be
     // open and stand where the archive begins.
     void extract(const io::directory& destination);
+    // The archive ends at `end` of the file, not at the file's end.
+    void limit_archive(std::uint64_t end);
 
 protected:
     format::zip::archive& reader() { return *archive_; }

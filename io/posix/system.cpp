@@ -149,6 +149,12 @@ bool is_directory(const io::path& name) {
     return narrow_name(name, text) && stat(text.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool is_link(const io::path& name) {
+    std::string text;
+    struct stat status;
+    return narrow_name(name, text) && lstat(text.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
 bool create_directory(const io::path& name) {
     std::string text;
     return narrow_name(name, text) && mkdir(text.c_str(), 0777) == 0;  // less the umask

@@ -43,6 +43,13 @@ public:
     // give their bytes back, other lone surrogates become U+FFFD.
     std::string to_utf8() const;
 
+    // The text as it may be shown on a terminal or in a message: control
+    // characters (C0, DEL, C1) and the bidirectional overrides become
+    // visible escapes (^[ for ESC, ^? for DEL, <U+009B> for the others), so
+    // that a name can neither move the cursor nor disguise itself; a text
+    // longer than `longest` characters keeps its start and end around "...".
+    string printable(std::size_t longest = 256) const;
+
     bool empty() const { return content_.empty(); }
     std::size_t size() const { return content_.size(); }
 

@@ -138,6 +138,11 @@ bool is_directory(const io::path& name) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool is_link(const io::path& name) {
+    DWORD attributes = attributes_of(name);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool create_directory(const io::path& name) {
     std::wstring text;
     return wide_name(name, text) && CreateDirectoryW(text.c_str(), nullptr) != 0;

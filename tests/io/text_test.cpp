@@ -125,3 +125,31 @@ TEST(narrow, posix_narrow_form_is_utf8_with_escapes) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// Hazard: a name holding terminal escape sequences rewrote the screen when
+// it was shown in a question or an error line.
+TEST(printable, control_characters_and_bidi_overrides_become_visible) {
+    EXPECT_EQ(any::string(u"a\x1B[2Jb").printable().to_utf8(), "a^[[2Jb");
+    EXPECT_EQ(any::string(u"del\x7F\r\n").printable().to_utf8(), "del^?^M^J");
+    EXPECT_EQ(any::string(u"csi\x9B"
+                          "x")
+                  .printable()
+                  .to_utf8(),
+              "csi<U+009B>x");
+    EXPECT_EQ(any::string(u"evil\x202Etxt.exe").printable().to_utf8(), "evil<U+202E>txt.exe");
+    EXPECT_EQ(any::string(u"caf\u00E9 \u4E2D").printable().to_utf8(), "caf\xC3\xA9 \xE4\xB8\xAD");
+}
+
+TEST(printable, long_texts_keep_their_start_and_end) {
+    const std::u16string name = u"start" + std::u16string(1000, u'x') + u"end.txt";
+    const std::string shown = any::string(name).printable(40).to_utf8();
+    EXPECT_EQ(shown.size(), 40u - 1);  // two halves of 18 and "..."
+    EXPECT_EQ(shown.substr(0, 5), "start");
+    EXPECT_EQ(shown.substr(shown.size() - 7), "end.txt");
+    EXPECT_NE(shown.find("..."), std::string::npos);
+    EXPECT_EQ(any::string(u"short").printable(40).to_utf8(), "short");
+}
+
+}  // namespace

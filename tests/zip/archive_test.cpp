@@ -86,9 +86,9 @@ TEST_F(archive_walk, a_folder_removed_between_two_of_its_files_is_made_again) {
     class removing_extractor : public recording_extractor {
     public:
         removing_extractor(io::file& file, fs::path folder) : recording_extractor(file), folder_(std::move(folder)) {}
-        void entering(const io::path& path) override {
+        bool entering(const io::path& path) override {
             if (!entered.empty()) fs::remove_all(folder_);
-            recording_extractor::entering(path);
+            return recording_extractor::entering(path);
         }
 
     private:

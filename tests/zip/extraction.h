@@ -71,7 +71,10 @@ class recording_extractor : public format::zip::extractor {
 public:
     using format::zip::extractor::extractor;
 
-    void entering(const io::path& path) override { entered.push_back(path.join().to_utf8()); }
+    bool entering(const io::path& path) override {
+        entered.push_back(path.join().to_utf8());
+        return true;
+    }
     void passphrase_needed(std::string& passphrase) override {
         ++asked;
         passphrase = answer;

@@ -71,6 +71,10 @@ void fork::create(bool replace) {
     raise_system_error(name(), "cannot create", where);
 }
 
+void fork::apply_info(const io::item_info& info) {
+    if (is_open()) system::apply_info(handle_, info);
+}
+
 void fork::open_standard(int which, const char* operation) {
     release();
     handle_type handle = system::standard_handle(which);

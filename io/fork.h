@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "io/item_info.h"
 #include "io/path.h"
 
 namespace io {
@@ -70,6 +71,9 @@ public:
     // beyond the new end). A closed fork ignores it.
     virtual void resize(std::uint64_t size);
     virtual void flush(bool report = true);
+    // Applies times and attributes (or permission bits) to the open file,
+    // by its handle; best effort, never raises. A closed fork ignores it.
+    void apply_info(const io::item_info& info);
     // Closes the fork quietly, then deletes its file; a failure throws only
     // with `report`.
     virtual void remove(bool report = true);

@@ -24,6 +24,12 @@ struct item_info {
     bool read_only = false;
     bool has_created = false;
     io::time created;
+    // POSIX permission bits (rwx for user, group and other, no more); where
+    // given they replace what the read-only attribute would decide. The
+    // process's umask still applies. Windows has no counterpart.
+    bool has_mode = false;
+    std::uint32_t mode = 0;
+    static constexpr std::uint32_t permission_bits = 0777;
 
     // The attribute word to apply: `attributes` or the archive bit, with
     // the read-only bit as `read_only` decides.

@@ -53,9 +53,20 @@ bool is_link(const io::path& name);
 bool create_directory(const io::path& name);
 bool remove_directory(const io::path& name);
 
-// Best effort, failures ignored: the times first, then the attributes (so
-// that a read-only attribute cannot keep the times from being set).
+// Best effort, failures ignored: the times first, then the attributes or
+// the permission bits (so that a read-only attribute cannot keep the times
+// from being set). Never through a symbolic link: a link found under the
+// name is left as it is, and so is what it points at.
 void apply_info(const io::path& name, const io::item_info& info);
+// The same on an open file, without looking for it again by name.
+void apply_info(handle_type handle, const io::item_info& info);
+
+// A symbolic link `name` holding `target`; false when the system refuses
+// (an existing name included). Windows has no such link for unprivileged
+// programs: there it fails with ERROR_NOT_SUPPORTED.
+bool create_link(const io::path& name, const std::string& target);
+// Whether this system's extraction makes symbolic links at all.
+extern const bool has_symbolic_links;
 
 // The last error, to keep it across a cleanup call.
 std::int32_t last_error();

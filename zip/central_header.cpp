@@ -7,6 +7,11 @@ namespace format::zip {
 
 bool central_header::valid() const { return signature_is(signature, records::central_signature); }
 
+std::uint32_t central_header::unix_mode() const {
+    if (version_made_by >> 8 != records::unix_host) return 0;
+    return external_attributes >> 16;
+}
+
 std::uint32_t central_header::read(stream::input& input, bool strict) {
     const stream::size_type start = input.position();
     read_signature(input, signature);
@@ -17,7 +22,7 @@ std::uint32_t central_header::read(stream::input& input, bool strict) {
     const std::uint32_t name_length = numbers.read_u16();
     const std::uint32_t extra_length = numbers.read_u16();
     const std::uint32_t comment_length = numbers.read_u16();
-    disk_number_start = static_cast<std::uint16_t>(numbers.read_u16());
+    disk_number_start = numbers.read_u16();
     internal_attributes = static_cast<std::uint16_t>(numbers.read_u16());
     external_attributes = numbers.read_u32();
     local_header_offset = numbers.read_u32();
@@ -25,6 +30,8 @@ std::uint32_t central_header::read(stream::input& input, bool strict) {
     fields.extra = read_string(input, extra_length, extra_length, strict);
     comment = read_string(input, comment_length, comment_length, strict);
     fields.set_name(name_bytes);
+    fields.read_zip64(&local_header_offset, &disk_number_start, "format::zip::central_header");
+    fields.read_exact_time();
     return static_cast<std::uint32_t>(input.position() - start);
 }
 

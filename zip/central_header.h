@@ -19,11 +19,15 @@ public:
 
     entry_fields fields;
     std::uint16_t version_made_by = 0;
-    std::uint16_t disk_number_start = 0;
+    std::uint32_t disk_number_start = 0;  // 32 bits in a Zip64 record
     std::uint16_t internal_attributes = 0;
     std::uint32_t external_attributes = 0;
     std::uint64_t local_header_offset = 0;
     std::string comment;
+
+    // The POSIX mode in the external attributes when the record was made on
+    // a Unix system and carries one; 0 otherwise.
+    std::uint32_t unix_mode() const;
     records::signature_bytes signature = records::bytes_of(records::central_signature);
 };
 

@@ -1,5 +1,6 @@
 #include "zip/entry_fields.h"
 
+#include "errors/exception.h"
 #include "stream/endian_input.h"
 #include "zip/checksum/crc32.h"
 
@@ -37,6 +38,30 @@ bool unicode_path(const std::string& extra, const std::string& stored, std::stri
         at += length;
     }
     return false;
+}
+
+// The data of the first extra block tagged `tag`; false when there is none
+// (or the blocks are damaged before it).
+bool find_extra(const std::string& extra, std::uint16_t tag, std::string& data) {
+    std::size_t at = 0;
+    while (at + records::extra_block_header_len <= extra.size()) {
+        const std::uint32_t id = le16(extra, at);
+        const std::uint32_t length = le16(extra, at + 2);
+        at += records::extra_block_header_len;
+        if (length > extra.size() - at) return false;
+        if (id == tag) {
+            data = extra.substr(at, length);
+            return true;
+        }
+        at += length;
+    }
+    return false;
+}
+
+std::uint64_t le_at(const std::string& bytes, std::size_t at, unsigned size) {
+    std::uint64_t value = 0;
+    for (unsigned i = size; i-- > 0;) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
 }
 
 bool plain_ascii(const std::string& bytes) {
@@ -118,6 +143,53 @@ void entry_fields::read_fixed(stream::input& input) {
     crc = fields.read_u32();
     compressed_size = fields.read_u32();
     uncompressed_size = fields.read_u32();
+}
+
+void entry_fields::read_zip64(std::uint64_t* offset, std::uint32_t* disk, const char* where) {
+    std::string data;
+    if (!find_extra(extra, records::zip64_extra, data)) return;
+    zip64 = true;
+    std::size_t at = 0;
+    auto take = [&](std::uint64_t& field, unsigned size) {
+        if (data.size() - at < size) throw format::exception("bad Zip64 extra field", where);
+        field = le_at(data, at, size);
+        at += size;
+    };
+    if (uncompressed_size == records::zip64_u32) take(uncompressed_size, 8);
+    if (compressed_size == records::zip64_u32) take(compressed_size, 8);
+    if (offset && *offset == records::zip64_u32) take(*offset, 8);
+    if (disk && *disk == records::zip64_u16) {
+        std::uint64_t value = 0;
+        take(value, 4);
+        *disk = static_cast<std::uint32_t>(value);
+    }
+}
+
+void entry_fields::read_exact_time() {
+    std::string data;
+    // NTFS: 4 reserved bytes, then tagged attributes; tag 1 holds the
+    // modification, access and creation times in 100 ns since 1601, the
+    // scale of io::time.
+    if (find_extra(extra, records::ntfs_extra, data)) {
+        for (std::size_t at = 4; at + 4 <= data.size();) {
+            const std::uint64_t tag = le_at(data, at, 2), size = le_at(data, at + 2, 2);
+            at += 4;
+            if (size > data.size() - at) break;
+            if (tag == 1 && size >= 8) {
+                modified = io::time(static_cast<std::int64_t>(le_at(data, at, 8)));
+                exact_time = true;
+                return;
+            }
+            at += size;
+        }
+    }
+    // Extended timestamp: a flags byte, then (flag bit 0) the modification
+    // time in seconds since 1970 UTC, signed.
+    if (find_extra(extra, records::unix_time_extra, data) && data.size() >= 5 && (data[0] & 1)) {
+        const auto seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(le_at(data, 1, 4)));
+        modified = io::time(io::time::unix_epoch + std::int64_t{seconds} * io::time::ticks_per_second);
+        exact_time = true;
+    }
 }
 
 void entry_fields::set_name(const std::string& bytes) {

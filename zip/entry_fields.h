@@ -18,8 +18,8 @@ namespace format::zip {
 
 struct entry_fields {
     // The highest "version needed to extract" this reader accepts (its low
-    // byte: the high byte is not part of the version).
-    static constexpr std::uint16_t highest_version = 25;
+    // byte: the high byte is not part of the version): 4.5, Zip64.
+    static constexpr std::uint16_t highest_version = 45;
 
     // Reads the fixed fields from `version_needed` through
     // `uncompressed_size`, the order both records share.
@@ -27,6 +27,16 @@ struct entry_fields {
     // Decodes the raw name by the flags and the extra field already read and
     // splits it into `name`.
     void set_name(const std::string& bytes);
+    // Takes from the Zip64 extra field (0x0001) exactly the values whose
+    // classic field holds the all-ones marker, in the format's order: the
+    // uncompressed size, the compressed size, then `offset` and `disk` where
+    // the record has them (null for the local header). A block too short
+    // for what it must hold throws "bad Zip64 extra field" from `where`.
+    void read_zip64(std::uint64_t* offset, std::uint32_t* disk, const char* where);
+    // The modification time in UTC from the NTFS (0x000a) or the extended
+    // timestamp (0x5455) extra field, when there is one: it replaces the DOS
+    // local time in `modified` and sets `exact_time`.
+    void read_exact_time();
 
     bool encrypted() const { return flags & records::encrypted_flag; }
     bool has_descriptor() const { return flags & records::descriptor_flag; }
@@ -54,6 +64,11 @@ struct entry_fields {
     // The decoded name as one text, for messages.
     any::string name_text;
     std::string extra;
+    // The record carried a Zip64 extra field: its data descriptor, if any,
+    // holds sizes of 8 bytes.
+    bool zip64 = false;
+    // `modified` came from an extra field, not from the DOS fields.
+    bool exact_time = false;
 };
 
 // Whether a method, taken as a signed 16-bit number, is one the format

@@ -2,6 +2,7 @@
 
 #include "errors/exception.h"
 #include "flate/decompressor.h"
+#include "stream/filter_output.h"
 #include "stream/limited_input.h"
 #include "zip/checksum/crc32.h"
 #include "zip/checksum/digesting_output.h"
@@ -10,6 +11,48 @@
 #include "zip/records.h"
 
 namespace format::zip {
+
+namespace {
+
+[[noreturn]] void fail(const char* message) { throw format::exception(message, "format::zip::item_reader"); }
+
+// Passes on at most the entry's declared size: a byte more stops the entry
+// before it reaches the file, so that data that lies about its size (a
+// small declared entry inflating to gigabytes) is never written whole.
+class declared_size_output : public stream::filter_output {
+public:
+    declared_size_output(stream::output& target, stream::size_type declared)
+        : stream::filter_output(target), left_(declared) {}
+
+    using stream::filter_output::write;
+    void write(const std::string& text) override { write(text.data(), static_cast<std::uint32_t>(text.size())); }
+    void write(const void* bytes, std::uint32_t length) override {
+        take(length);
+        target().write(bytes, length);
+    }
+    void put(int byte) override {
+        take(1);
+        target().put(byte);
+    }
+    void fill(stream::size_type count, int byte) override {
+        take(count);
+        target().fill(count, byte);
+    }
+    // Through `write`, so that nothing passes uncounted.
+    void copy_from(stream::input& source) override { stream::output::copy_from(source); }
+
+    stream::size_type left() const { return left_; }
+
+private:
+    void take(stream::size_type count) {
+        if (count > left_) fail("data longer than its declared size");
+        left_ -= count;
+    }
+
+    stream::size_type left_;
+};
+
+}  // namespace
 
 void item_reader::prepare(stream::input& input, const std::string& passphrase) {
     const entry_fields& entry = header_->fields;
@@ -23,8 +66,7 @@ void item_reader::prepare(stream::input& input, const std::string& passphrase) {
 
 void item_reader::decode(stream::input& source, stream::output& target, stream::size_type stored_size,
                          bool give_back_bits) {
-    if (!supported(header_->fields))
-        throw format::exception("unsupported compression method", "format::zip::item_reader");
+    if (!supported(header_->fields)) fail("unsupported compression method");
     if (header_->fields.method == records::stored) {
         // A small entry gets a buffer of its own size, not a large one
         // that would be allocated and touched for every file.
@@ -40,10 +82,11 @@ void item_reader::decode(stream::input& source, stream::output& target, stream::
 
 stream::size_type item_reader::process(stream::input& input, stream::output& output) {
     const stream::size_type start = output.position();
-    algorithm::crc32 digest;
-    stream::digesting_output checked(output, digest);
-
     const entry_fields& entry = header_->fields;
+    algorithm::crc32 digest;
+    stream::digesting_output digesting(output, digest);
+    declared_size_output checked(digesting, entry.uncompressed_size);
+
     const bool encrypted = entry.encrypted();
     const bool has_descriptor = entry.has_descriptor();
     // An unencrypted entry whose size was unknown when it was written (and is
@@ -64,8 +107,10 @@ stream::size_type item_reader::process(stream::input& input, stream::output& out
     stream::input* source = unknown_size ? &input : &limited;
     if (encrypted) source = &decrypted;
 
+    const stream::size_type before = input.position();
     decode(*source, checked, data_size, unknown_size);
     output.flush();
+    if (checked.left() != 0) fail("data shorter than its declared size");
 
     // The CRC is the header's (the directory's, for an entry with a
     // descriptor) or, when there is one, the descriptor's.
@@ -76,7 +121,8 @@ stream::size_type item_reader::process(stream::input& input, stream::output& out
         // Deflate data ended early inside it.
         if (!unknown_size) limited.skip(stream::everything);
         format::zip::extended_header descriptor;
-        descriptor.read(input, true);
+        descriptor.read_after(input, input.position() - before + (encrypted ? encryption_.size() : 0),
+                              output.position() - start, entry.zip64);
         matches = matches || digest.value() == descriptor.crc;
     }
     if (!matches) throw format::crc_exception("CRC mismatch, data is invalid", "format::zip::item_reader");

@@ -22,6 +22,8 @@ std::uint32_t local_header::read(stream::input& input, bool strict) {
     const std::string name_bytes = read_string(input, name_length, name_length, strict);
     fields.extra = read_string(input, extra_length, extra_length, strict);
     fields.set_name(name_bytes);
+    fields.read_zip64(nullptr, nullptr, "format::zip::local_header");
+    fields.read_exact_time();
     return static_cast<std::uint32_t>(input.position() - start);
 }
 

@@ -35,6 +35,15 @@ bool narrow_name(const io::path& name, std::string& out) {
 
 int descriptor(handle_type handle) { return static_cast<int>(handle); }
 
+int open_name(const std::string& text, int flags) {
+    int fd;
+    do {
+        // 0666 less the umask, as every program creates files.
+        fd = ::open(text.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
 }  // namespace
 
 const std::u16string& separators() {
@@ -42,15 +51,18 @@ const std::u16string& separators() {
     return slash;
 }
 
+const bool has_symbolic_links = true;
+
 handle_type open(const io::path& name, int mode) {
-    static const int flags[] = {O_RDONLY, O_RDWR, O_RDWR | O_CREAT | O_EXCL, O_RDWR | O_CREAT | O_TRUNC};
+    // A new file is never made through a symbolic link: O_EXCL does not
+    // follow one, and a link found where a file is to be replaced is
+    // replaced itself, as its own directory entry.
+    static const int flags[] = {O_RDONLY, O_RDWR, O_RDWR | O_CREAT | O_EXCL, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW};
     std::string text;
     if (!narrow_name(name, text)) return io::fork::invalid_handle;
-    int fd;
-    do {
-        // 0666 less the umask, as every program creates files.
-        fd = ::open(text.c_str(), flags[mode] | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    int fd = open_name(text, flags[mode]);
+    if (fd < 0 && mode == create_truncate && errno == ELOOP && is_link(name) && unlink(text.c_str()) == 0)
+        fd = open_name(text, flags[create_new]);
     if (fd < 0) return io::fork::invalid_handle;
     // A folder opens for reading here but is no file to read (Windows
     // refuses it at the open). The other modes open it for writing, which
@@ -165,9 +177,19 @@ bool remove_directory(const io::path& name) {
     return narrow_name(name, text) && rmdir(text.c_str()) == 0;
 }
 
-void apply_info(const io::path& name, const io::item_info& info) {
-    std::string text;
-    if (!narrow_name(name, text)) return;
+namespace {
+
+// The process's umask, read once: asking for it means setting it.
+mode_t process_umask() {
+    static const mode_t mask = [] {
+        const mode_t old = umask(022);
+        umask(old);
+        return old;
+    }();
+    return mask;
+}
+
+void apply_to(int fd, const io::item_info& info) {
     // The modification time to the nanosecond; the access time stays. There
     // is no creation time to set.
     if (info.has_modified) {
@@ -180,18 +202,43 @@ void apply_info(const io::path& name, const io::item_info& info) {
         times[0].tv_nsec = UTIME_OMIT;
         times[1].tv_sec = static_cast<time_t>(seconds);
         times[1].tv_nsec = static_cast<long>(rest * 100);
-        utimensat(AT_FDCWD, text.c_str(), times, 0);
+        futimens(fd, times);
+    }
+    if (info.has_mode) {
+        fchmod(fd, static_cast<mode_t>(info.mode & io::item_info::permission_bits) & ~process_umask());
+        return;
     }
     // Read-only takes every write permission away; otherwise the owner may
     // write. The archive attribute has no counterpart.
     struct stat status;
-    if (stat(text.c_str(), &status) != 0) return;
+    if (fstat(fd, &status) != 0) return;
     mode_t mode = status.st_mode & 07777;
     if (info.attribute_word() & io::item_info::read_only_attribute)
         mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
     else
         mode |= S_IWUSR;
-    if (mode != (status.st_mode & 07777)) chmod(text.c_str(), mode);
+    if (mode != (status.st_mode & 07777)) fchmod(fd, mode);
+}
+
+}  // namespace
+
+void apply_info(handle_type handle, const io::item_info& info) { apply_to(descriptor(handle), info); }
+
+void apply_info(const io::path& name, const io::item_info& info) {
+    std::string text;
+    if (!narrow_name(name, text)) return;
+    // Opened without following a link (which then fails with ELOOP), so the
+    // times and modes land on exactly this name. O_PATH would not do:
+    // fchmod refuses its descriptors.
+    int fd = open_name(text, O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return;
+    apply_to(fd, info);
+    ::close(fd);
+}
+
+bool create_link(const io::path& name, const std::string& target) {
+    std::string text;
+    return narrow_name(name, text) && symlink(target.c_str(), text.c_str()) == 0;
 }
 
 std::int32_t last_error() { return errno; }

@@ -12,6 +12,36 @@ namespace io {
 namespace system {
 namespace {
 
+// The name made absolute with the "\\?\" prefix ("\\?\UNC\" for a
+// network path), which lifts the limit of 260 characters from every wide
+// call: deep trees extract. The prefix also stops the system from changing
+// the name, so it is added to the full path the system itself computes.
+bool long_form(const std::wstring& name, std::wstring& out) {
+    if (name.compare(0, 4, L"\\\\?\\") == 0 || name.compare(0, 4, L"\\\\.\\") == 0) {
+        out = name;
+        return true;
+    }
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetFullPathNameW(name.c_str(), static_cast<DWORD>(full.size()), &full[0], nullptr);
+        if (length == 0) return false;
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    if (full.compare(0, 4, L"\\\\.\\") == 0) {  // a device: no prefix changes it
+        out = full;
+        return true;
+    }
+    if (full.compare(0, 2, L"\\\\") == 0)
+        out = L"\\\\?\\UNC\\" + full.substr(2);
+    else
+        out = L"\\\\?\\" + full;
+    return true;
+}
+
 // The name for the wide calls, kept alive for the duration of one call.
 // Trailing zeros are dropped as in the narrow form; a zero inside would cut
 // the name short at the system, so such a name is refused.
@@ -23,8 +53,11 @@ bool wide_name(const io::path& name, std::wstring& out) {
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    out.assign(text.begin(), text.end());
-    return true;
+    if (text.empty()) {
+        out.clear();
+        return true;
+    }
+    return long_form(std::wstring(text.begin(), text.end()), out);
 }
 
 DWORD attributes_of(const io::path& name) {
@@ -37,14 +70,6 @@ HANDLE native(handle_type handle) { return reinterpret_cast<HANDLE>(handle); }
 handle_type portable(HANDLE handle) {
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return io::fork::invalid_handle;
     return reinterpret_cast<handle_type>(handle);
-}
-
-FILETIME file_time(const io::time& time) {
-    auto ticks = static_cast<std::uint64_t>(time.ticks());
-    FILETIME result;
-    result.dwLowDateTime = static_cast<DWORD>(ticks);
-    result.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    return result;
 }
 
 }  // namespace
@@ -153,18 +178,33 @@ bool remove_directory(const io::path& name) {
     return wide_name(name, text) && RemoveDirectoryW(text.c_str()) != 0;
 }
 
+void apply_info(handle_type handle, const io::item_info& info) {
+    // Times and attributes in one call on the open file; a zero leaves a
+    // value as it is.
+    FILE_BASIC_INFO basic = {};
+    if (info.has_created) basic.CreationTime.QuadPart = info.created.ticks();
+    if (info.has_modified) basic.LastWriteTime.QuadPart = info.modified.ticks();
+    basic.FileAttributes = info.attribute_word();
+    SetFileInformationByHandle(native(handle), FileBasicInfo, &basic, sizeof basic);
+}
+
 void apply_info(const io::path& name, const io::item_info& info) {
     std::wstring text;
     if (!wide_name(name, text)) return;
-    // Backup semantics open folders too.
-    HANDLE handle = CreateFileW(text.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        FILETIME created = file_time(info.created), modified = file_time(info.modified);
-        SetFileTime(handle, info.has_created ? &created : nullptr, nullptr, info.has_modified ? &modified : nullptr);
-        CloseHandle(handle);
-    }
-    SetFileAttributesW(text.c_str(), info.attribute_word());
+    // Backup semantics open folders too; a reparse point (a link) is opened
+    // as itself, so nothing is set through it.
+    HANDLE handle = CreateFileW(text.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return;
+    apply_info(portable(handle), info);
+    CloseHandle(handle);
+}
+
+const bool has_symbolic_links = false;
+
+bool create_link(const io::path& /*name*/, const std::string& /*target*/) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
 }
 
 std::int32_t last_error() { return static_cast<std::int32_t>(GetLastError()); }

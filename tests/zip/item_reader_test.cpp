@@ -36,6 +36,7 @@ decoded decode(entry e, const std::string& passphrase = "") {
     if (header.fields.flags & 8) {
         header.fields.crc = e.crc;
         header.fields.compressed_size = e.compressed_size;
+        header.fields.uncompressed_size = e.uncompressed_size;
     }
     std::vector<std::uint8_t> bytes;
     stream::random::vector_output out(bytes);
@@ -69,11 +70,46 @@ TEST(item_reader, stored_and_deflated_entries_decode) {
     EXPECT_EQ(empty.rest, trailer);
 }
 
-TEST(item_reader, data_shorter_than_its_size_fails_the_crc) {
+// Stored data whose compressed size says more than its content: the copy
+// would run on into whatever follows it.
+TEST(item_reader, stored_data_longer_than_its_declared_size_is_refused) {
     entry e = stored_entry("a", text);
     e.compressed_size = 1000;  // more than the file holds
     e.data = text;
-    EXPECT_EQ(failure_of(e), "format::zip::item_reader: CRC mismatch, data is invalid");
+    EXPECT_EQ(failure_of(e), "format::zip::item_reader: data longer than its declared size");
+}
+
+// Hazard: a small declared entry that inflates to far more (with the CRC of
+// all of it) was written whole; the declared size is where it must stop.
+TEST(item_reader, data_that_inflates_past_its_declared_size_stops_there) {
+    const std::string big(60000, 'z');  // one stored Deflate block holds it
+    entry e = deflated_entry("bomb", big);
+    e.uncompressed_size = 1000;
+    archive_builder builder;
+    builder.entries.push_back(e);
+    builder.settle();
+    e = builder.entries[0];
+    memory_input in(archive_builder::local(e).str() + trailer);
+    format::zip::local_header header;
+    header.read(in, true);
+    std::vector<std::uint8_t> written;
+    stream::random::vector_output out(written);
+    format::zip::item_reader reader(header);
+    reader.prepare(in, "");
+    try {
+        reader.process(in, out);
+        FAIL() << "no failure";
+    } catch (const format::exception& failure) {
+        EXPECT_EQ(failure.where + ": " + failure.message,
+                  "format::zip::item_reader: data longer than its declared size");
+    }
+    EXPECT_LE(written.size(), 1000u);
+}
+
+TEST(item_reader, data_shorter_than_its_declared_size_is_refused) {
+    entry e = deflated_entry("a", text);
+    e.uncompressed_size = static_cast<std::uint32_t>(text.size() + 10);
+    EXPECT_EQ(failure_of(e), "format::zip::item_reader: data shorter than its declared size");
 }
 
 TEST(item_reader, changed_data_fails_the_crc) {
@@ -114,10 +150,29 @@ TEST(item_reader, the_descriptor_follows_the_data_and_its_crc_counts) {
     EXPECT_EQ(decode(e).content, text);
 }
 
-TEST(item_reader, a_descriptor_without_its_signature_is_refused) {
+// Hazard: writers may leave the descriptor's signature out; such entries,
+// which other readers take, were refused.
+TEST(item_reader, a_descriptor_without_its_signature_is_read_by_its_sizes) {
     entry e = with_descriptor(deflated_entry("a", text));
-    e.descriptor = bytes().u32(crc_of(text)).u32(0).u32(0).str();  // CRC first, no signature
-    EXPECT_EQ(failure_of(e), "format::zip::extended_header: bad header artfact");
+    archive_builder builder;
+    builder.entries.push_back(e);
+    builder.settle();
+    const entry settled = builder.entries[0];
+    e.descriptor = bytes().u32(settled.crc).u32(settled.compressed_size).u32(settled.uncompressed_size).str();
+    const decoded result = decode(e);
+    EXPECT_EQ(result.content, text);
+    EXPECT_EQ(result.rest, trailer);
+
+    // Without a signature, a CRC that happens to be the signature's value is
+    // told from one by the sizes that follow.
+    const std::string content = "looks like PK78';\x88\xED";  // its CRC-32 is 0x08074B50
+    ASSERT_EQ(crc_of(content), 0x08074B50u);
+    entry odd = with_descriptor(stored_entry("b", content));
+    const auto size = static_cast<std::uint32_t>(content.size());
+    odd.descriptor = bytes().u32(0x08074B50).u32(size).u32(size).str();
+    const decoded bare = decode(odd);
+    EXPECT_EQ(bare.content, content);
+    EXPECT_EQ(bare.rest, trailer);
 }
 
 // Hazard: Deflate data that ends before the stored compressed size; the
@@ -146,6 +201,7 @@ TEST(item_reader, with_unknown_sizes_the_descriptor_still_follows_the_data) {
     format::zip::local_header header;
     header.read(in, true);
     header.fields.crc = e.crc;
+    header.fields.uncompressed_size = e.uncompressed_size;
     std::vector<std::uint8_t> bytes_out;
     stream::random::vector_output out(bytes_out);
     format::zip::item_reader reader(header);

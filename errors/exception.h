@@ -21,6 +21,19 @@ public:
 // The one text the user sees: where + " exception: " + message + ".".
 std::string display_text(const exception& failure);
 
+// A fault of the program itself (a call against a stated precondition),
+// not of its input or of the system. Deliberately outside the family: it is
+// never shown as a message, and the process entry ends with "any other
+// failure". Cheaper than std::logic_error, whose library string code would
+// double the size of the Windows program.
+class logic_error {
+public:
+    logic_error(const char* message, const char* where) : message(message), where(where) {}
+
+    const char* message;
+    const char* where;
+};
+
 }  // namespace un
 
 namespace quillon::self {

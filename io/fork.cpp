@@ -1,8 +1,5 @@
 #include "io/fork.h"
 
-#include <stdexcept>
-#include <string>
-
 #include "errors/exception.h"
 #include "io/item.h"
 #include "io/system.h"
@@ -38,7 +35,7 @@ fork::handle_type fork::open_mode(int mode) {
     // Only this class chooses modes: another is a fault of the program, not
     // of the system, and has no system error to report.
     if (mode < system::read_existing || mode > system::create_truncate)
-        throw std::logic_error("io::fork: unknown open mode " + std::to_string(mode));
+        throw un::logic_error("unknown open mode", "io::fork");
     return system::open(name(), mode);
 }
 

@@ -87,7 +87,7 @@ public:
 protected:
     io::item& owner() const { return *owner_; }
     // Opens the owner's file in one of the system layer's modes; another
-    // value is a fault of the program (std::logic_error).
+    // value is a fault of the program (un::logic_error).
     handle_type open_mode(int mode);
 
 private:

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
+
+#include "errors/exception.h"
 
 namespace stream {
 
@@ -11,7 +12,7 @@ buffered_input::buffered_input(input& source, std::uint32_t block_size)
 
 std::uint32_t buffered_input::refill() {
     if (count_ - index_ >= block_size_)
-        throw std::logic_error("stream::buffered_input: refill with a whole block undelivered");
+        throw un::logic_error("refill with a whole block undelivered", "stream::buffered_input");
     if (index_ < count_) std::memmove(buffer_.data(), buffer_.data() + index_, count_ - index_);
     count_ -= index_;
     base_ += index_;

@@ -34,7 +34,7 @@ public:
     // to a whole block; returns the number of new bytes (0 at the end of the
     // source). Needs fewer than `block_size()` bytes undelivered: after an
     // `unread` that left more, the block has no room to fill, and a call is
-    // a fault of the caller (std::logic_error), not the end of the source.
+    // a fault of the caller (un::logic_error), not the end of the source.
     std::uint32_t refill();
     std::uint32_t block_size() const { return block_size_; }
 

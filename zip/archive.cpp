@@ -170,6 +170,29 @@ void archive::apply_folder_times(const io::directory& destination) {
     folders_.clear();
 }
 
+template <typename visitor>
+void archive::read_directory(stream::fork_input& input, visitor&& visit) {
+    input.seek(directory_position_);
+    // Records are read field by field: through a block buffer, not one
+    // system call per field.
+    stream::buffered_input buffered(input, directory_block);
+    stream::safe_input safe(buffered);
+    central_header record;
+    stream::size_type consumed = 0;
+    for (std::uint64_t i = 0; i < total_entries_; ++i) {
+        if (directory_size_ - consumed < records::central_header_len)
+            fail("the central directory holds fewer entries than the end record says");
+        consumed += record.read(safe, true);
+        if (consumed > directory_size_) fail("the central directory holds fewer entries than the end record says");
+        // The visitor may read elsewhere in the file; the directory is read
+        // on from where the block buffer's source stood.
+        const stream::size_type resume = input.position();
+        visit(record);
+        if (input.position() != resume) input.seek(resume);
+    }
+    if (consumed != directory_size_) fail("the central directory holds more entries than the end record says");
+}
+
 std::vector<central_header> archive::list(stream::fork_input& input) {
     std::vector<central_header> records;
     if (!locate_directory(input)) return records;
@@ -299,28 +322,6 @@ bool archive::record_at(stream::fork_input& input, stream::size_type at, std::ui
     records::signature_bytes found;
     header::read_signature(input, found);
     return header::signature_is(found, signature);
-}
-
-void archive::read_directory(stream::fork_input& input, const record_visitor& visit) {
-    input.seek(directory_position_);
-    // Records are read field by field: through a block buffer, not one
-    // system call per field.
-    stream::buffered_input buffered(input, directory_block);
-    stream::safe_input safe(buffered);
-    central_header record;
-    stream::size_type consumed = 0;
-    for (std::uint64_t i = 0; i < total_entries_; ++i) {
-        if (directory_size_ - consumed < records::central_header_len)
-            fail("the central directory holds fewer entries than the end record says");
-        consumed += record.read(safe, true);
-        if (consumed > directory_size_) fail("the central directory holds fewer entries than the end record says");
-        // The visitor may read elsewhere in the file; the directory is read
-        // on from where the block buffer's source stood.
-        const stream::size_type resume = input.position();
-        visit(record);
-        if (input.position() != resume) input.seek(resume);
-    }
-    if (consumed != directory_size_) fail("the central directory holds more entries than the end record says");
 }
 
 // Every record and every local header is read and checked before anything

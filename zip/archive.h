@@ -17,7 +17,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -122,14 +121,14 @@ public:
 
 private:
     using entry_list = std::vector<directory_entry>;
-    using record_visitor = std::function<void(const central_header&)>;
 
     bool locate_directory(stream::fork_input& input);
     bool read_zip64_end(stream::fork_input& input);
     stream::size_type probe_directory(stream::fork_input& input);
     // Reads every central record in order, checking that they are as many
     // as the end record says and fill the directory exactly.
-    void read_directory(stream::fork_input& input, const record_visitor& visit);
+    template <typename visitor>
+    void read_directory(stream::fork_input& input, visitor&& visit);
     // Whether a record of `length` fixed bytes beginning with `signature`
     // can stand at `at`: it lies inside the file and starts with those four
     // bytes. Failures to read pass on: they are not a record's absence.

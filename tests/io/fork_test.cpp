@@ -264,8 +264,8 @@ TEST(fork, an_unknown_open_mode_is_a_logic_error_not_a_system_one) {
     scratch_folder scratch;
     io::file file(scratch.path("any"));
     probing_fork fork(file);
-    EXPECT_THROW(fork.open_in(-1), std::logic_error);
-    EXPECT_THROW(fork.open_in(1000), std::logic_error);
+    EXPECT_THROW(fork.open_in(-1), un::logic_error);
+    EXPECT_THROW(fork.open_in(1000), un::logic_error);
     EXPECT_FALSE(scratch.exists("any"));
 }
 

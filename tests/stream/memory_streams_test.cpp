@@ -190,7 +190,7 @@ TEST(buffered_input, a_refill_with_a_whole_block_undelivered_is_refused) {
     const std::string pushed(24, 'p');
     in.unread(pushed.data(), static_cast<std::uint32_t>(pushed.size()));
     EXPECT_GE(in.available(), in.block_size());
-    EXPECT_THROW(in.refill(), std::logic_error);
+    EXPECT_THROW(in.refill(), un::logic_error);
     // The bytes are all still there, in order.
     char back[24];
     ASSERT_EQ(in.read(back, sizeof back), 24u);

@@ -6,36 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/zip/extraction.h"
-#include "tests/zip/hand_made.h"
+#include "tests/zip/walk_fixture.h"
 
 namespace {
 
 using namespace zip_test;
-using tree_type = std::map<std::string, std::string>;
+using tree_type = walk_fixture::tree_type;
 
-class archive_walk : public ::testing::Test {
-protected:
-    // Writes the archive as `name` and extracts it into "dest".
-    outcome run(archive_builder& builder, const std::string& passphrase = "", const std::string& name = "archive.exe") {
-        archive_path = folder.native(name);
-        write_file(archive_path, builder.build());
-        return extract(archive_path, destination(), builder.prefix.size(), passphrase);
-    }
-    fs::path destination() const { return folder.native("dest"); }
-    tree_type extracted() const { return tree(destination()); }
-    // Everything in the scratch folder but the archive and the destination.
-    std::vector<std::string> strays() const {
-        std::vector<std::string> found;
-        for (const auto& item : fs::directory_iterator(folder.root()))
-            if (item.path() != archive_path && item.path() != destination())
-                found.push_back(item.path().filename().u8string());
-        return found;
-    }
-
-    scratch folder;
-    fs::path archive_path;
-};
+class archive_walk : public walk_fixture {};
 
 TEST_F(archive_walk, extracts_files_and_folders_in_directory_order) {
     archive_builder builder;

@@ -45,6 +45,11 @@ struct entry {
     std::uint16_t time = dos_time;
     std::uint16_t date = dos_date;
     std::string extra;
+    // The central record's own extra field, when it differs from the local.
+    std::string central_extra;
+    bool central_extra_set = false;
+    std::uint16_t made_by = 0x031E;  // Unix, 3.0
+    std::uint32_t external = 0;      // external attributes (a Unix mode in the high 16 bits)
     // Set by `archive_builder` unless a test overrides them afterwards.
     std::uint32_t crc = 0;
     std::uint32_t compressed_size = 0;
@@ -110,6 +115,11 @@ public:
     std::uint16_t this_disk = 0;
     int total_entries = -1;  // -1: the number of entries
     int directory_offset = -1;
+    // A Zip64 end record and locator before the end record, which then holds
+    // the all-ones markers; its count may be set apart.
+    bool zip64_end = false;
+    std::int64_t zip64_total_entries = -1;
+    std::int64_t zip64_end_offset = -1;  // -1: where it is written
 
     // Fills CRC, sizes and offsets of every entry from its content.
     void settle() {
@@ -155,26 +165,27 @@ public:
     }
 
     static bytes central(const entry& e) {
+        const std::string& extra = e.central_extra_set ? e.central_extra : e.extra;
         return bytes()
-            .u32(0x02014B50)                                  // signature PK 1 2
-            .u16(0x031E)                                      // version made by: Unix, 3.0
-            .u16(e.version)                                   // version needed to extract
-            .u16(e.flags)                                     // general purpose flags
-            .u16(e.method)                                    // compression method
-            .u16(e.time)                                      // last modification time (DOS)
-            .u16(e.date)                                      // last modification date (DOS)
-            .u32(e.crc)                                       // CRC-32
-            .u32(e.compressed_size)                           // compressed size
-            .u32(e.uncompressed_size)                         // uncompressed size
-            .u16(static_cast<std::uint32_t>(e.name.size()))   // file name length
-            .u16(static_cast<std::uint32_t>(e.extra.size()))  // extra field length
-            .u16(0)                                           // file comment length
-            .u16(0)                                           // disk number start
-            .u16(0)                                           // internal attributes
-            .u32(0)                                           // external attributes
-            .u32(e.offset)                                    // offset of the local header
-            .text(e.name)                                     // file name
-            .text(e.extra);                                   // extra field
+            .u32(0x02014B50)                                 // signature PK 1 2
+            .u16(e.made_by)                                  // version made by
+            .u16(e.version)                                  // version needed to extract
+            .u16(e.flags)                                    // general purpose flags
+            .u16(e.method)                                   // compression method
+            .u16(e.time)                                     // last modification time (DOS)
+            .u16(e.date)                                     // last modification date (DOS)
+            .u32(e.crc)                                      // CRC-32
+            .u32(e.compressed_size)                          // compressed size
+            .u32(e.uncompressed_size)                        // uncompressed size
+            .u16(static_cast<std::uint32_t>(e.name.size()))  // file name length
+            .u16(static_cast<std::uint32_t>(extra.size()))   // extra field length
+            .u16(0)                                          // file comment length
+            .u16(0)                                          // disk number start
+            .u16(0)                                          // internal attributes
+            .u32(e.external)                                 // external attributes
+            .u32(e.offset)                                   // offset of the local header
+            .text(e.name)                                    // file name
+            .text(extra);                                    // extra field
     }
 
     // The whole file: prefix, local records with data, central directory,
@@ -189,14 +200,36 @@ public:
         const auto directory_size = static_cast<std::uint32_t>(file.size() - directory_start);
         std::uint32_t offset = static_cast<std::uint32_t>(directory_start - (absolute_offsets ? 0 : prefix.size()));
         if (directory_offset >= 0) offset = static_cast<std::uint32_t>(directory_offset);
-        const std::uint32_t count = total_entries >= 0 ? total_entries : static_cast<std::uint32_t>(entries.size());
+        std::uint32_t count = total_entries >= 0 ? total_entries : static_cast<std::uint32_t>(entries.size());
+        std::uint32_t classic_size = directory_size, classic_offset = offset;
+        if (zip64_end) {
+            const std::uint64_t zip64_count = zip64_total_entries >= 0 ? zip64_total_entries : count;
+            const std::size_t record_at = file.size() - (absolute_offsets ? 0 : prefix.size());
+            file.u32(0x06064B50)                                            // signature PK 6 6
+                .u64(44)                                                    // size of the rest of the record
+                .u16(0x032D)                                                // version made by
+                .u16(45)                                                    // version needed
+                .u32(0)                                                     // number of this disk
+                .u32(0)                                                     // disk of the central directory
+                .u64(zip64_count)                                           // central records on this disk
+                .u64(zip64_count)                                           // total central records
+                .u64(directory_size)                                        // size of the central directory
+                .u64(offset);                                               // offset of the central directory
+            file.u32(0x07064B50)                                            // signature PK 6 7
+                .u32(0)                                                     // disk of the Zip64 end record
+                .u64(zip64_end_offset >= 0 ? zip64_end_offset : record_at)  // its offset
+                .u32(1);                                                    // total number of disks
+            count = 0xFFFF;
+            classic_size = 0xFFFFFFFF;
+            classic_offset = 0xFFFFFFFF;
+        }
         file.u32(0x06054B50)                                  // signature PK 5 6
             .u16(this_disk)                                   // number of this disk
             .u16(0)                                           // disk of the central directory
             .u16(count)                                       // central records on this disk
             .u16(count)                                       // total central records
-            .u32(directory_size)                              // size of the central directory
-            .u32(offset)                                      // offset of the central directory
+            .u32(classic_size)                                // size of the central directory
+            .u32(classic_offset)                              // offset of the central directory
             .u16(static_cast<std::uint32_t>(comment.size()))  // comment length
             .text(comment);                                   // comment
         return file.str();

@@ -16,6 +16,9 @@ public:
     }
     bytes& u16(std::uint32_t value) { return u8(value).u8(value >> 8); }
     bytes& u32(std::uint32_t value) { return u16(value & 0xFFFF).u16(value >> 16); }
+    bytes& u64(std::uint64_t value) {
+        return u32(static_cast<std::uint32_t>(value)).u32(static_cast<std::uint32_t>(value >> 32));
+    }
     bytes& text(const std::string& text) {
         data_ += text;
         return *this;

@@ -1,7 +1,7 @@
 #!/bin/sh
-# Runs a Windows program under wine64 with a scratch prefix, quietly, and
-# without Wine offering to download Mono or Gecko.
-export WINEPREFIX="${QUILLON_WINEPREFIX:-${TMPDIR:-/tmp}/quillon-wine}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# Runs a Windows program under wine64 in the tests' scratch prefix (see
+# wine-env.sh); CTest's emulator for the Windows builds. Run by hand
+# before wine-prefix.sh made the folder, Wine makes the prefix itself.
+. "$(dirname "$0")/wine-env.sh"
+mkdir -p "$QUILLON_WINE_SCRATCH"
 exec /usr/lib/wine/wine64 "$@"

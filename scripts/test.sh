@@ -3,9 +3,27 @@
 # AddressSanitizer and UBSan) and end-to-end scripts, the same unit tests
 # cross-built for 64-bit Windows under wine64, the main job (scripts/demo.sh),
 # and a short fuzzing smoke run.
+#
+# Everything the run writes outside the build folders (the tests' scratch
+# folders, their Wine prefixes, Wine's server folders) goes into one folder
+# of its own below TMPDIR, removed at the end: every run starts from what a
+# new machine has.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/quillon-test.XXXXXX")
+cleanup() {
+  # The server of a prefix whose test was stopped before its own clean-up
+  # (each prefix keeps its server's folder in the folder that holds it).
+  find "$scratch" -name dosdevices -prune -printf '%h\n' 2>/dev/null | while read -r prefix; do
+    export TMPDIR=$(dirname "$prefix") WINEPREFIX=$prefix
+    /usr/lib/wine/wineserver -k >/dev/null 2>&1 && /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+  done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+export TMPDIR=$scratch
 
 jobs=$(nproc)
 status=0
@@ -20,10 +38,7 @@ echo "== tests: native"
 ctest --preset native -j "$jobs" || status=1
 
 echo "== tests: win64 under Wine"
-. scripts/wine-session.sh
-wine_session_start
 ctest --preset win64 || status=1
-wine_session_stop
 
 echo "== the main job: scripts/demo.sh"
 if ! demo=$(scripts/demo.sh 2>&1); then

@@ -60,42 +60,55 @@ if [ -n "$missing" ]; then
   exit
 fi
 
-# A prefix of its own, where Wine draws the windows' captions itself (no
-# window manager runs under Xvfb), and a display of its own.
-export WINEPREFIX=${QUILLON_WINE_GUI_PREFIX:-${TMPDIR:-/tmp}/quillon-wine-gui}
+# A prefix of its own, made from nothing for this run and removed with $work,
+# where Wine draws the windows' captions itself (no window manager runs under
+# Xvfb), and a display of its own. Wine keeps its server's socket in a
+# folder below TMPDIR that the prefix names: every Wine command here runs
+# with TMPDIR in $work, so that the folder is found again and goes too.
+export TMPDIR=$work WINEPREFIX=$work/wine
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "making the Wine prefix $WINEPREFIX"
-  "$wine" wineboot -i >/dev/null 2>&1
-  "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-fi
 display=90
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=":$display"
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-/usr/lib/wine/wineserver -p >/dev/null 2>&1
 cleanup() {
   /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  /usr/lib/wine/wineserver -w >/dev/null 2>&1
   kill "$xvfb" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+# One server for the whole run; wineboot starts the prefix's services, which
+# then live as long as the server, with no output of any test program.
+echo "making the Wine prefix $WINEPREFIX"
+mkdir "$WINEPREFIX"
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+"$wine" wineboot -i </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
 
 cd "$work"
 sfx() { cat "$stub64" "$2" >"$1"; }
 
 # start DIR PROGRAM ARGS...: runs the program in the background in a fresh
-# folder DIR, with the message box trace in $work/trace; `finish` waits for
-# it and leaves its exit code in $code.
-start() {
+# folder DIR (launch: in the folder as it is), with its message box trace in
+# a file of its own, $trace; `finish` waits for it and leaves its exit code
+# in $code. A file per run because Wine's desktop process (explorer) is
+# started by whichever program needs the desktop once the last one closed it,
+# inherits that program's standard error and writes there from its own
+# position: into a trace file that a later run emptied and wrote again, it
+# would write over that run's lines.
+runs=0
+launch() {
   local dir=$1; shift
-  rm -rf "$dir" && mkdir -p "$dir"
-  (cd "$dir" && WINEDEBUG=+msgbox exec timeout 120 "$wine" "$@" >/dev/null 2>"$work/trace") &
+  runs=$((runs + 1))
+  trace="$work/trace.$runs"
+  (cd "$dir" && WINEDEBUG=+msgbox exec timeout 120 "$wine" "$@" >/dev/null 2>"$trace") &
   program=$!
 }
+start() { rm -rf "$1" && mkdir -p "$1" && launch "$@"; }
 finish() { wait "$program"; code=$?; }
 run() { start "$@"; finish; }
 
@@ -135,9 +148,9 @@ shot() {  # shot ID NAME: the window's picture into $work/screenshots
   import -window root -crop "${w}x${h}+${x}+${y}" +repage "$work/screenshots/$2.png"
 }
 
-# The text of the last message box, from Wine's trace.
+# The text of the last message box of the running program, from its trace.
 box_text() {
-  sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"\s*$/\1/p' "$work/trace" | tail -1 | sed 's/\\\\/\\/g'
+  sed -n 's/.*trace:msgbox:MSGBOX_OnInit L"\(.*\)"\s*$/\1/p' "$trace" | tail -1 | sed 's/\\\\/\\/g'
 }
 
 same_tree() {
@@ -202,8 +215,7 @@ finish
 sfx infozip-again.exe infozip.zip
 for answer in Return Escape; do
   rm -rf ow && mkdir -p ow/tree/docs && echo old >ow/tree/docs/GPL-3
-  (cd ow && WINEDEBUG=+msgbox exec timeout 120 "$wine" "$work/infozip-again.exe" -q >/dev/null 2>"$work/trace") &
-  program=$!
+  launch ow "$work/infozip-again.exe" -q
   if id=$(window); then
     [ "$answer" = Return ] && shot "$id" overwrite
     expected="$("$wine" winepath -w "$work/ow" 2>/dev/null | tr -d '\r')\\tree\\docs\\GPL-3 already exists. Overwrite it?"

@@ -41,7 +41,7 @@ if [ -f "$stub32" ]; then
     then pass; else
       fail "archive_offset of the product equals its file size"; tail -5 "$work/image.log"; fi
   else
-    skip "archive_offset of the product: no test-app in $binary_dir/bin"
+    skip "archive_offset of the product: no test-image in $binary_dir/bin"
   fi
 else
   skip "no 32-bit product at $stub32"

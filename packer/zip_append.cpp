@@ -101,6 +101,8 @@ void append_zip(output_file& out, const std::string& zip_path) {
         input.seek(begin);
         format::archive_events no_events;
         format::zip::archive reader(zip, no_events);
+        reader.check(input);
+        input.seek(begin);
         const std::size_t entries = reader.list(input).size();
         const stream::size_type directory_start = reader.directory_position();
         const stream::size_type end = reader.end_position();

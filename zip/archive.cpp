@@ -153,6 +153,12 @@ void archive::extract_all(const io::directory& destination) {
     if (after_end_ != nowhere) fork.seek(after_end_);
 }
 
+std::uint64_t archive::check(stream::fork_input& input) {
+    entry_list entries;
+    if (locate_directory(input)) scan_directory(input, entries);
+    return entries.size();
+}
+
 // Files created in a folder after its entry changed its time, and a folder
 // whose mode forbids writing had to stay writable until now.
 void archive::apply_folder_times(const io::directory& destination) {

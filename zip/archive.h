@@ -68,6 +68,12 @@ public:
     // begins; it is left after the end record when everything went well.
     void extract_all(const io::directory& destination) override;
 
+    // Everything `extract_all` checks before it writes the first file, with
+    // the same errors, and nothing written: the number of entries. Programs
+    // that take an archive in (the packer's append) refuse what the stub
+    // would refuse. The fork stands where the archive begins.
+    std::uint64_t check(stream::fork_input& input);
+
     // For programs that show or test an archive without extracting it: the
     // central records in directory order, found and counted as
     // `extract_all` finds them (the fork standing where the archive begins)

@@ -299,6 +299,19 @@ TEST_F(hostile, unix_modes_are_applied_without_special_bits) {
     chmod((destination() / "ro").c_str(), 0755);
 }
 
+#else
+
+// Windows programs may not make links: a link entry is a file holding its
+// target's text, as other Windows tools write it.
+TEST_F(hostile, link_entries_are_files_holding_their_target_on_windows) {
+    archive_builder builder;
+    entry link = stored_entry("l", "sub/t.txt");
+    link.external = 0120777u << 16;
+    builder.entries = {link, stored_entry("l2/", "")};
+    ASSERT_EQ(run(builder).failure, "");
+    EXPECT_EQ(extracted(), (tree_type{{"l", "sub/t.txt"}, {"l2", "<dir>"}}));
+}
+
 #endif  // _WIN32
 
 // Extended timestamp (0x5455): flag bit 0, then the modification time in

@@ -57,7 +57,7 @@ options options::parse(const std::vector<any::string>& arguments) {
 }
 
 std::string options::usage(const std::string& program) {
-    const std::string indent(program.size() + 7, ' ');
+    const std::string indent(program.size() + 8, ' ');  // under "[-q]"
     return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE]\n" + indent + "-l | -t [-p FILE]\n" + indent +
            "-h\n"
            "\n"

@@ -26,9 +26,29 @@ private:
 
 std::string shown(const any::string& name) { return name.printable().to_utf8(); }
 
-std::string counted(std::size_t count, const char* one, const char* many) {
-    return std::to_string(count) + " " + (count == 1 ? one : many);
-}
+// One report line, appended piece by piece: less code in the size-optimised
+// stub than chains of + with their temporaries.
+class line {
+public:
+    line& operator<<(const std::string& text) {
+        text_ += text;
+        return *this;
+    }
+    line& operator<<(const char* text) {
+        text_ += text;
+        return *this;
+    }
+    line& operator<<(std::uint64_t number) { return *this << std::to_string(number); }
+    // "1 entry", "2 entries"
+    line& entries(std::size_t count) { return *this << count << (count == 1 ? " entry" : " entries"); }
+    void to(stream::output& out) {
+        text_ += '\n';
+        out.write(text_);
+    }
+
+private:
+    std::string text_;
+};
 
 // Two digits, with a leading zero.
 void append_two(std::string& text, int value) {
@@ -77,15 +97,15 @@ std::string inspection::method_name(std::uint16_t method) {
 
 void inspection::list(stream::output& out) {
     const std::vector<central_header> found = entries();
-    out.write(right_aligned("size", 12) + "  " + right_aligned("method", 8) + "  " + right_aligned("modified", 19) +
-              "  encrypted  name\n");
+    out.write(std::string("        size    method             modified  encrypted  name\n"));
     for (const central_header& entry : found) {
         const entry_fields& fields = entry.fields;
-        out.write(right_aligned(std::to_string(fields.uncompressed_size), 12) + "  " +
-                  right_aligned(method_name(fields.method), 8) + "  " + local_time_text(fields.modified) + "  " +
-                  right_aligned(fields.encrypted() ? "yes" : "no", 9) + "  " + shown(fields.name_text) + "\n");
+        (line() << right_aligned(std::to_string(fields.uncompressed_size), 12) << "  "
+                << right_aligned(method_name(fields.method), 8) << "  " << local_time_text(fields.modified)
+                << (fields.encrypted() ? "        yes  " : "         no  ") << shown(fields.name_text))
+            .to(out);
     }
-    out.write(counted(found.size(), "entry", "entries") + "\n");
+    line().entries(found.size()).to(out);
     out.flush();
 }
 
@@ -95,9 +115,9 @@ std::size_t inspection::test(stream::output& out) {
     for (const central_header& entry : found)
         if (!test_entry(entry, out)) ++bad;
     if (bad == 0)
-        out.write("no errors in " + counted(found.size(), "entry", "entries") + "\n");
+        (line() << "no errors in ").entries(found.size()).to(out);
     else
-        out.write("errors in " + std::to_string(bad) + " of " + counted(found.size(), "entry", "entries") + "\n");
+        (line() << "errors in " << bad << " of ").entries(found.size()).to(out);
     out.flush();
     return bad;
 }
@@ -108,11 +128,11 @@ bool inspection::test_entry(const central_header& entry, stream::output& out) {
     // Extraction refuses the whole archive for one such entry, a folder
     // included.
     if (archive::unsafe_name(fields.name)) {
-        out.write("UNSAFE NAME: " + name + "\n");
+        (line() << "UNSAFE NAME: " << name).to(out);
         return false;
     }
     if (!supported(fields)) {
-        out.write("UNSUPPORTED (" + method_name(fields.method) + "): " + name + "\n");
+        (line() << "UNSUPPORTED (" << method_name(fields.method) << "): " << name).to(out);
         return false;
     }
     if (fields.is_directory) return true;
@@ -121,18 +141,18 @@ bool inspection::test_entry(const central_header& entry, stream::output& out) {
     try {
         reader_.open_entry(input_, entry, local);
     } catch (const un::exception& failure) {
-        out.write("DAMAGED: " + name + ": " + un::display_text(failure) + "\n");
+        (line() << "DAMAGED: " << name << ": " << un::display_text(failure)).to(out);
         return false;
     }
     // Extraction checks the local name again: it may differ.
     if (archive::unsafe_name(local.fields.name)) {
-        out.write("UNSAFE NAME: " + shown(local.fields.name_text) + "\n");
+        (line() << "UNSAFE NAME: " << shown(local.fields.name_text)).to(out);
         return false;
     }
     // Outside the try: a cancelled question stops the whole test.
     if (local.fields.encrypted() && passphrase.empty()) events_->passphrase_needed(passphrase);
     if (local.fields.encrypted() && passphrase.empty()) {
-        out.write("skipped (encrypted, no passphrase): " + name + "\n");
+        (line() << "skipped (encrypted, no passphrase): " << name).to(out);
         return false;
     }
     try {
@@ -141,10 +161,10 @@ bool inspection::test_entry(const central_header& entry, stream::output& out) {
         discarding_output sink;
         reader.process(input_, sink);
     } catch (const un::exception& failure) {
-        out.write("DAMAGED: " + name + ": " + un::display_text(failure) + "\n");
+        (line() << "DAMAGED: " << name << ": " << un::display_text(failure)).to(out);
         return false;
     }
-    out.write("ok: " + name + "\n");
+    (line() << "ok: " << name).to(out);
     return true;
 }
 

@@ -46,11 +46,12 @@ fi
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# A display of its own, whose number the server picks and reports itself:
+# another test starting a server at the same moment cannot take the same.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb=$!
-export DISPLAY=":$display"
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -1 "$work/display")"
 cleanup() {
   /usr/lib/wine/wineserver -k >/dev/null 2>&1
   kill "$xvfb" 2>/dev/null

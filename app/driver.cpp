@@ -5,11 +5,14 @@
 #include "errors/exception.h"
 #include "io/directory.h"
 #include "io/file.h"
+#include "zip/archive.h"
 
 namespace quillon::self {
 
-driver::driver(io::file& file, bool quiet)
-    : format::zip::extractor(file), total_(file.data_fork().size()), quiet_(quiet) {}
+driver::driver(io::file& file, bool quiet, options::overwrite existing, const std::string& passphrase)
+    : format::zip::extractor(file), total_(file.data_fork().size()), quiet_(quiet), existing_(existing) {
+    reader().passphrase = passphrase;
+}
 
 void driver::run(const io::directory& destination) {
     if (!quiet_) window_.show();
@@ -24,9 +27,29 @@ void driver::run(const io::directory& destination) {
 }
 
 bool driver::entering(const io::path& path) {
-    const any::string name = path.join();
+    // Names come from the archive: shown only with their control
+    // characters made visible.
+    const any::string name = path.join().printable();
     const io::file target(path);
-    if (target.any_fork_exists() && !overwrite_question().ask(name)) throw evacuation("file already exists");
+    const bool link = target.is_link();
+    if (link || target.any_fork_exists()) {
+        if (existing_ == options::overwrite::ask) {
+            switch (overwrite_question().ask(name, link)) {
+                case overwrite_question::answer::yes:
+                    break;
+                case overwrite_question::answer::no:
+                    return false;
+                case overwrite_question::answer::all:
+                    existing_ = options::overwrite::always;
+                    break;
+                case overwrite_question::answer::none:
+                    existing_ = options::overwrite::never;
+                    return false;
+            }
+        } else if (existing_ == options::overwrite::never) {
+            return false;
+        }
+    }
     window_.set_name(name);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/options.h"
 #include "app/progress_window.h"
 #include "zip/extractor.h"
 
@@ -21,16 +22,20 @@ namespace quillon::self {
 class driver : public format::zip::extractor {
 public:
     // `file` is the program's own file, whose data fork is open; its size
-    // is the progress total.
-    driver(io::file& file, bool quiet);
+    // is the progress total. `existing` says what happens to files that
+    // exist already; a non-empty `passphrase` is used for encrypted
+    // entries instead of asking.
+    driver(io::file& file, bool quiet, options::overwrite existing = options::overwrite::ask,
+           const std::string& passphrase = "");
 
     // Extracts every entry below `destination`. Any failure, a cancel
     // included, removes the progress display and passes on.
     void run(const io::directory& destination);
 
-    // Asks before an existing file (or its ".info" or ".rsrc" side file) is
-    // replaced; refusing raises quillon::self::evacuation "file already
-    // exists". Then shows the name.
+    // When a file (or its ".info" or ".rsrc" side file, or a symbolic link)
+    // exists under the entry's name: replaces or keeps it as the policy
+    // says, asking while it says "ask" ("All" and "None" then settle it for
+    // the rest). Then shows the name of a file that is written.
     bool entering(const io::path& path) override;
     void passphrase_needed(std::string& passphrase) override;
     void progress(std::uint64_t position) override;
@@ -38,6 +43,7 @@ public:
 private:
     std::uint64_t total_;
     bool quiet_;
+    options::overwrite existing_;
     progress_window window_;
 };
 

@@ -52,8 +52,16 @@ constexpr std::uint64_t pe_section_count = 6;      // after "PE\0\0"
 constexpr std::uint64_t pe_optional_size = 20;     // SizeOfOptionalHeader
 constexpr std::uint64_t pe_optional_header = 24;   // signature + file header
 constexpr std::uint64_t pe_section_header_size = 40;
-constexpr std::uint64_t pe_raw_size = 16;     // SizeOfRawData
-constexpr std::uint64_t pe_raw_pointer = 20;  // PointerToRawData
+constexpr std::uint64_t pe_raw_size = 16;           // SizeOfRawData
+constexpr std::uint64_t pe_raw_pointer = 20;        // PointerToRawData
+constexpr std::uint32_t pe_signature = 0x00004550;  // "PE\0\0"
+// The optional header's magic, and where its data directory count and the
+// directory itself stand in the two forms.
+constexpr std::uint32_t pe32_magic = 0x10B, pe32_plus_magic = 0x20B;
+constexpr std::uint64_t pe32_directory_count = 92, pe32_directories = 96;
+constexpr std::uint64_t pe32_plus_directory_count = 108, pe32_plus_directories = 112;
+constexpr std::uint64_t pe_directory_entry_size = 8;  // VirtualAddress, Size
+constexpr std::uint32_t pe_certificate_entry = 4;     // IMAGE_DIRECTORY_ENTRY_SECURITY
 
 // ELF identification and the header fields, for the 32- and 64-bit classes.
 constexpr std::uint8_t elf_magic[4] = {0x7F, 'E', 'L', 'F'};
@@ -142,6 +150,20 @@ std::uint64_t image::archive_offset() const {
     }
 }
 
+std::uint64_t image::archive_end() const {
+    io::file own(module_path_);
+    try {
+        own.data_fork().open();
+        file_source bytes(own.data_fork());
+        const std::uint64_t end = pe_certificate_start(bytes);
+        own.data_fork().close(false);
+        return end;
+    } catch (const un::exception&) {
+        own.data_fork().close(false);
+        return no_end;
+    }
+}
+
 std::uint64_t image::end_of(source& bytes) {
     std::uint8_t magic[4];
     if (bytes.read_at(0, magic, sizeof magic) && std::memcmp(magic, elf_magic, sizeof magic) == 0)
@@ -162,6 +184,32 @@ std::uint64_t image::pe_end(source& bytes) {
     // than the file holds is damaged.
     if (fields.failed() || end > 0xFFFFFFFFu || end > bytes.size()) return 0;
     return end;
+}
+
+std::uint64_t image::pe_certificate_start(source& bytes) {
+    std::uint8_t magic[4];
+    if (bytes.read_at(0, magic, sizeof magic) && std::memcmp(magic, elf_magic, sizeof magic) == 0) return no_end;
+    field_reader fields(bytes);
+    const std::uint64_t pe_header = fields.u32(pe_header_pointer);
+    const std::uint32_t signature = fields.u32(pe_header);
+    const std::uint64_t optional_size = fields.u16(pe_header + pe_optional_size);
+    const std::uint64_t optional = pe_header + pe_optional_header;
+    const std::uint32_t kind = fields.u16(optional);
+    if (fields.failed() || signature != pe_signature || (kind != pe32_magic && kind != pe32_plus_magic)) return no_end;
+    const bool plus = kind == pe32_plus_magic;
+    const std::uint64_t count = fields.u32(optional + (plus ? pe32_plus_directory_count : pe32_directory_count));
+    const std::uint64_t entry =
+        (plus ? pe32_plus_directories : pe32_directories) + pe_certificate_entry * pe_directory_entry_size;
+    // The entry must exist and lie inside the optional header.
+    if (fields.failed() || count <= pe_certificate_entry || entry + pe_directory_entry_size > optional_size)
+        return no_end;
+    const std::uint64_t start = fields.u32(optional + entry);
+    const std::uint64_t length = fields.u32(optional + entry + 4);
+    if (fields.failed() || length == 0 || start + length != bytes.size()) return no_end;
+    // A table inside the image is not one that signing appended.
+    const std::uint64_t image_end = pe_end(bytes);
+    if (image_end == 0 || start < image_end) return no_end;
+    return start;
 }
 
 std::uint64_t image::elf_end(source& bytes) {

@@ -1,6 +1,8 @@
-// Self-location: where the archive appended to the running program begins.
-// That is the end of the executable image as the program's own headers
-// describe it; whatever lies beyond belongs to the archive.
+// Self-location: where the archive appended to the running program begins
+// and ends. It begins at the end of the executable image as the program's
+// own headers describe it; whatever lies beyond belongs to the archive,
+// except the certificate table of a signed Windows program, which signing
+// puts after everything else and which the archive then ends before.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +33,13 @@ public:
     // start of the file).
     std::uint64_t archive_offset() const;
 
+    // The file offset at which the archive ends: where the certificate
+    // table begins when the program is a signed PE image whose table ends
+    // at the end of the file; `no_end` (the archive reaches the end of the
+    // file) otherwise, also when the file cannot be read.
+    std::uint64_t archive_end() const;
+    static constexpr std::uint64_t no_end = ~std::uint64_t{0};
+
     // The end of the image that `bytes` holds: an ELF image when it starts
     // with the ELF magic, a PE image otherwise. 0 when short or damaged.
     static std::uint64_t end_of(source& bytes);
@@ -39,6 +48,13 @@ public:
     // size, with the section table found after the optional header whose
     // size the file header gives.
     static std::uint64_t pe_end(source& bytes);
+
+    // PE: the file offset of the certificate table (the attribute
+    // certificates of data directory entry 4, whose address is a file
+    // offset) when the table is not empty, begins at or after the image's
+    // end and ends exactly at the end of the file; `no_end` otherwise, and
+    // for short or damaged headers and images that are not PE.
+    static std::uint64_t pe_certificate_start(source& bytes);
 
     // ELF: the largest end, in the file, of the header, the section header
     // table, every section that occupies file space and every segment.

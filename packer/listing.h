@@ -1,5 +1,5 @@
 // --list and --test: look inside a self-extracting program (or a plain
-// zip) through the project's own Zip reader.
+// zip) through the core's inspection, the one the stubs' -l and -t use.
 #pragma once
 
 #include <ostream>
@@ -7,11 +7,12 @@
 
 namespace quillon::pack {
 
-// One line per entry: name, size, method, time, encrypted. Returns the exit
-// code: 0 good, 2 damaged.
+// One line per entry: size, method, time, encrypted, name. Returns the exit
+// code: 0.
 int list_entries(const std::string& path, std::ostream& out);
 // Decodes every entry in memory and checks its CRC; writes no file.
-// Encrypted entries need `passphrase`.
+// Encrypted entries need `passphrase`. Returns 0 when every entry is good,
+// 2 otherwise.
 int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out);
 
 }  // namespace quillon::pack

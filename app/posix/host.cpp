@@ -43,11 +43,13 @@ any::string host::current_directory() {
 
 void host::show_error(const std::string& text) noexcept {
     try {
-        // One line, whatever the system's text holds.
+        // One line, whatever the system's text holds, with no control
+        // character left to act on the terminal: a message may quote a
+        // name from the archive.
         std::string line = text;
         for (char& c : line)
             if (c == '\n' || c == '\r') c = ' ';
-        console::write(line + "\n");
+        console::write(any::string(line).printable(std::string::npos).to_utf8() + "\n");
     } catch (...) {
     }
 }

@@ -2,7 +2,8 @@
 // and exit codes as the Windows one; its questions are asked on the
 // terminal.
 #include <cstdlib>
-#include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/entry.h"
 
@@ -11,7 +12,12 @@ int main(int argc, char** argv) {
     // the zone file again at every conversion, two per entry; naming the
     // same file keeps it loaded once.
     setenv("TZ", ":/etc/localtime", 0);
-    // "-q" counts only when it is the whole command line.
-    const bool quiet = argc == 2 && std::strcmp(argv[1], "-q") == 0;
-    return quillon::self::entry::run(quiet);
+    std::vector<any::string> arguments;
+    try {
+        // Names travel as the bytes they are (see io/text/string.h).
+        for (int i = 1; i < argc; ++i) arguments.emplace_back(std::string(argv[i]));
+    } catch (...) {
+        return quillon::self::entry::aborted;
+    }
+    return quillon::self::entry::run(arguments);
 }

@@ -1,8 +1,12 @@
 // The Windows stub: a GUI program (no console) that asks with dialogs and
-// reports with one message box.
+// reports with one message box; listing, testing and the usage text go to
+// the console it was started from when there is one (app/win32/report.cpp).
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
-#include <cwchar>
+#include <string>
+#include <vector>
 
 #include "app/entry.h"
 
@@ -21,25 +25,28 @@ void restrict_library_search() {
     restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-// The command-line text after the program's name and the blanks after it,
-// by the runtime library's rules (a quoted name may hold blanks).
-const wchar_t* arguments(const wchar_t* line) {
-    if (*line == L'"') {
-        ++line;
-        while (*line != 0 && *line != L'"') ++line;
-        if (*line == L'"') ++line;
-    } else {
-        while (*line > L' ') ++line;
-    }
-    while (*line == L' ' || *line == L'\t') ++line;
-    return line;
+// The words of the command line after the program's name, split by the
+// system's rules (quotes group blanks, backslashes before quotes escape
+// them), so that a quoted folder with blanks is one argument.
+std::vector<any::string> arguments() {
+    std::vector<any::string> words;
+    int count = 0;
+    wchar_t** split = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (split == nullptr) return words;
+    for (int i = 1; i < count; ++i) words.emplace_back(std::u16string(reinterpret_cast<const char16_t*>(split[i])));
+    LocalFree(split);
+    return words;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     restrict_library_search();
-    // "-q" counts only as the whole text, exactly.
-    const bool quiet = std::wcscmp(arguments(GetCommandLineW()), L"-q") == 0;
-    return quillon::self::entry::run(quiet);
+    std::vector<any::string> words;
+    try {
+        words = arguments();
+    } catch (...) {
+        return quillon::self::entry::aborted;
+    }
+    return quillon::self::entry::run(words);
 }

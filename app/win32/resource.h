@@ -14,5 +14,10 @@ constexpr int progress_bar = 1010;
 constexpr int current_file = 1020;
 constexpr int extracting_label = 1019;
 constexpr int notice = 1021;
+// OVERWRITE: the question, and the buttons besides Yes (IDYES), No (IDNO)
+// and Cancel (IDCANCEL)
+constexpr int overwrite_text = 1030;
+constexpr int yes_to_all_button = 1031;
+constexpr int no_to_all_button = 1032;
 
 }  // namespace quillon::self::resource

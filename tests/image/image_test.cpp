@@ -142,6 +142,88 @@ TEST(image_pe, an_image_larger_than_the_file_is_damaged) {
     EXPECT_EQ(pe_end(wraps), 0u);
 }
 
+// A signed PE image: the image, the appended archive, and the certificate
+// table that signing adds at the very end, named by data directory entry 4
+// (the security directory, whose address is a file offset).
+builder signed_image(bool plus, std::uint32_t archive_size, std::uint32_t table_size) {
+    const std::uint16_t optional_size = plus ? 240 : 224;
+    builder made = pe_image(optional_size, {0x200, 0x200});
+    const std::size_t optional = 0x80 + 24;
+    made.put(optional, plus ? 0x20B : 0x10B, 2);    // Magic: PE32+ or PE32
+    made.put(optional + (plus ? 108 : 92), 16, 4);  // NumberOfRvaAndSizes
+    const std::size_t table = 0x800 + archive_size;
+    made.put(optional + (plus ? 112 : 96) + 4 * 8, table, 4);           // certificate table: file offset
+    made.put(optional + (plus ? 112 : 96) + 4 * 8 + 4, table_size, 4);  // and size
+    made.grow(table + table_size);
+    return made;
+}
+
+std::uint64_t certificate_start(const builder& made) {
+    memory_source bytes(made.bytes);
+    return image::pe_certificate_start(bytes);
+}
+
+TEST(image_certificates, the_table_of_a_signed_program_ends_its_archive) {
+    for (bool plus : {false, true}) {
+        builder made = signed_image(plus, 5000, 0x5A8);
+        EXPECT_EQ(certificate_start(made), 0x800u + 5000u) << "PE32+ " << plus;
+        EXPECT_EQ(pe_end(made), 0x800u) << "signing leaves the image's end where it was";
+    }
+}
+
+TEST(image_certificates, an_unsigned_program_has_no_end_before_the_file_end) {
+    builder made = signed_image(false, 5000, 0x5A8);
+    made.put(0x80 + 24 + 96 + 32, 0, 4);
+    made.put(0x80 + 24 + 96 + 36, 0, 4);  // no table
+    EXPECT_EQ(certificate_start(made), image::no_end);
+    EXPECT_EQ(certificate_start(pe_image(224, {0x200})), image::no_end);  // no magic at all
+}
+
+// Hazard: a table that does not reach the end of the file is not what
+// signing appended; cutting the archive there would lose its end record.
+TEST(image_certificates, a_table_that_does_not_end_the_file_is_ignored) {
+    builder more = signed_image(true, 5000, 0x5A8);
+    more.grow(more.bytes.size() + 1);  // something after the table
+    EXPECT_EQ(certificate_start(more), image::no_end);
+
+    builder inside = signed_image(false, 5000, 0x5A8);
+    inside.put(0x80 + 24 + 96 + 32, 0x400, 4);                        // inside the image
+    inside.put(0x80 + 24 + 96 + 36, inside.bytes.size() - 0x400, 4);  // yet ending at the end
+    EXPECT_EQ(certificate_start(inside), image::no_end);
+
+    builder wraps = signed_image(false, 5000, 0x5A8);
+    wraps.put(0x80 + 24 + 96 + 36, 0xFFFFFFFFu, 4);  // offset + size past 32 bits
+    EXPECT_EQ(certificate_start(wraps), image::no_end);
+}
+
+TEST(image_certificates, short_or_damaged_headers_have_no_table) {
+    builder few = signed_image(false, 100, 0x100);
+    few.put(0x80 + 24 + 92, 4, 4);  // four directory entries: the security one is missing
+    EXPECT_EQ(certificate_start(few), image::no_end);
+
+    builder small = signed_image(false, 100, 0x100);
+    small.put(0x80 + 20, 96 + 4 * 8, 2);  // an optional header that ends before entry 4
+    EXPECT_EQ(certificate_start(small), image::no_end);
+
+    builder foreign = signed_image(false, 100, 0x100);
+    foreign.put(0x80, 0x00004551, 4);  // not "PE\0\0"
+    EXPECT_EQ(certificate_start(foreign), image::no_end);
+
+    EXPECT_EQ(certificate_start(builder{}), image::no_end);
+    builder elf = signed_image(false, 100, 0x100);
+    elf.put(0, 0x464C457F, 4);  // the ELF magic in front of the same bytes
+    EXPECT_EQ(certificate_start(elf), image::no_end);
+}
+
+TEST(image_certificates, archive_end_reads_the_program_file) {
+    const builder made = signed_image(false, 3000, 0x200);
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / "quillon-signed-test.exe";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(made.bytes.data()), made.bytes.size());
+    EXPECT_EQ(image(io::path(any::string(file.u16string()))).archive_end(), 0x800u + 3000u);
+    std::filesystem::remove(file);
+    EXPECT_EQ(image(io::path(any::string(file.u16string()))).archive_end(), image::no_end);  // gone: no end
+}
+
 // An ELF image with one loadable segment over [0, 0x300), a .bss section
 // without file space, a .text section and the section header table at the
 // end, after the given padding.

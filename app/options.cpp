@@ -1,0 +1,80 @@
+#include "app/options.h"
+
+namespace quillon::self {
+
+namespace {
+
+std::string quoted(const any::string& argument) { return "\"" + argument.printable(64).to_utf8() + "\""; }
+
+}  // namespace
+
+options options::parse(const std::vector<any::string>& arguments) {
+    for (const any::string& argument : arguments)
+        if (argument == any::string(u"-h") || argument == any::string(u"--help")) {
+            options help;
+            help.what = action::help;
+            return help;
+        }
+
+    options chosen;
+    bool listed = false, tested = false, overwritten = false, kept = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::u16string& argument = arguments[i].wide();
+        // The argument of -d and -p: the next word, whatever it looks like
+        // (a folder may be named "-x"), but never an empty one.
+        auto value = [&](any::string& into, const std::string& name, const char* what) {
+            if (!into.empty()) throw usage_error(name + " is given twice");
+            if (i + 1 >= arguments.size() || arguments[i + 1].empty()) throw usage_error(name + " needs " + what);
+            into = arguments[++i];
+        };
+        if (argument == u"-q") {
+            chosen.quiet = true;
+        } else if (argument == u"-d") {
+            value(chosen.destination, "-d", "a folder");
+        } else if (argument == u"-p") {
+            value(chosen.passphrase_file, "-p", "a file");
+        } else if (argument == u"-o") {
+            overwritten = true;
+        } else if (argument == u"-n") {
+            kept = true;
+        } else if (argument == u"-l") {
+            listed = true;
+        } else if (argument == u"-t") {
+            tested = true;
+        } else if (!argument.empty() && argument[0] == u'-') {
+            throw usage_error("unknown switch " + quoted(arguments[i]));
+        } else {
+            throw usage_error("unexpected argument " + quoted(arguments[i]) + " (switches only)");
+        }
+    }
+    if (overwritten && kept) throw usage_error("-o and -n exclude each other");
+    if (listed && tested) throw usage_error("-l and -t exclude each other");
+    if (overwritten) chosen.existing = overwrite::always;
+    if (kept) chosen.existing = overwrite::never;
+    if (listed) chosen.what = action::list;
+    if (tested) chosen.what = action::test;
+    return chosen;
+}
+
+std::string options::usage(const std::string& program) {
+    const std::string indent(program.size() + 8, ' ');  // under "[-q]"
+    return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE]\n" + indent + "-l | -t [-p FILE]\n" + indent +
+           "-h\n"
+           "\n"
+           "Extracts the files inside this program. Without -q or -d it asks where\n"
+           "to; it asks before it replaces an existing file.\n"
+           "\n"
+           "  -q          quiet: no destination question, no progress display\n"
+           "  -d DIR      extract into DIR (made with its parents when missing)\n"
+           "  -o          overwrite existing files without asking\n"
+           "  -n          never overwrite: keep every existing file\n"
+           "  -l          list the entries (size, date, name); writes nothing\n"
+           "  -t          test every entry (decode it, check its CRC); writes nothing\n"
+           "  -p FILE     the passphrase of encrypted entries is the first line of FILE\n"
+           "  -h, --help  this text\n"
+           "\n"
+           "Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),\n"
+           "3 any other failure.\n";
+}
+
+}  // namespace quillon::self

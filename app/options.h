@@ -1,0 +1,52 @@
+// The command line of both stubs: switches only, no other arguments.
+//
+//   -q         quiet: no destination question, no progress display
+//   -d DIR     extract into DIR (made with its parents; no question)
+//   -o, -n     overwrite every existing file / keep every existing file
+//   -l, -t     list the entries / test them; nothing is written
+//   -p FILE    the passphrase is the first line of FILE
+//   -h, --help the usage text
+//
+// A command line of exactly "-q" means what it always meant: extract
+// silently into the current folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "errors/exception.h"
+#include "io/text/string.h"
+
+namespace quillon::self {
+
+// A command line that is not understood: an unknown switch, a switch
+// without its argument, switches that exclude each other. Shown with the
+// usage text; exit code 2.
+class usage_error : public un::exception {
+public:
+    explicit usage_error(std::string message) : un::exception(std::move(message), "quillon::self::options") {}
+};
+
+struct options {
+    enum class action { extract, list, test, help };
+    // What to do with an entry whose file exists already.
+    enum class overwrite { ask, always, never };
+
+    action what = action::extract;
+    overwrite existing = overwrite::ask;
+    bool quiet = false;
+    // Empty when not given.
+    any::string destination;
+    any::string passphrase_file;
+
+    // The switches after the program's name. "-h" or "--help" anywhere
+    // asks for the usage text; otherwise raises usage_error for anything
+    // not understood, the argument named in it (made printable).
+    static options parse(const std::vector<any::string>& arguments);
+
+    // The usage text, naming the program `program` (UTF-8); ends with a
+    // line break.
+    static std::string usage(const std::string& program);
+};
+
+}  // namespace quillon::self

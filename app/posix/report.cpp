@@ -1,0 +1,53 @@
+#include "app/report.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace quillon::self {
+
+namespace {
+
+// A listing of many entries goes out in pieces of this size.
+constexpr std::size_t piece = 65536;
+
+}  // namespace
+
+report::~report() {
+    try {
+        flush();
+    } catch (...) {
+    }
+}
+
+void report::write(const void* bytes, std::uint32_t length) {
+    pending_.append(static_cast<const char*>(bytes), length);
+    written_ += length;
+    if (pending_.size() >= piece) flush();
+}
+
+void report::put(int byte) {
+    const char c = static_cast<char>(byte);
+    write(&c, 1);
+}
+
+void report::flush() {
+    const int target = error_ ? STDERR_FILENO : STDOUT_FILENO;
+    const char* next = pending_.data();
+    std::size_t left = pending_.size();
+    while (left != 0) {
+        const ssize_t done = ::write(target, next, left);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) break;  // a closed pipe: nobody reads on
+        next += done, left -= static_cast<std::size_t>(done);
+    }
+    pending_.clear();
+}
+
+void report::finish() {
+    if (finished_) return;
+    finished_ = true;
+    flush();
+}
+
+}  // namespace quillon::self

@@ -1,0 +1,113 @@
+// The stubs' command line: every switch, their combinations, and every
+// mistake refused with its exact message before anything is done.
+//
+// The stub's sources are built into the stub only, not into a library: the
+// parser is compiled in here from its source.
+#include "app/options.cpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using quillon::self::options;
+
+options parsed(const std::vector<std::u16string>& words) {
+    std::vector<any::string> arguments(words.begin(), words.end());
+    return options::parse(arguments);
+}
+
+// The message of the usage error, or "" when the line is understood.
+std::string refusal(const std::vector<std::u16string>& words) {
+    try {
+        parsed(words);
+        return "";
+    } catch (const quillon::self::usage_error& wrong) {
+        EXPECT_EQ(wrong.where, "quillon::self::options");
+        return wrong.message;
+    }
+}
+
+TEST(options, no_switches_extract_asking_everything) {
+    const options chosen = parsed({});
+    EXPECT_EQ(chosen.what, options::action::extract);
+    EXPECT_EQ(chosen.existing, options::overwrite::ask);
+    EXPECT_FALSE(chosen.quiet);
+    EXPECT_TRUE(chosen.destination.empty());
+    EXPECT_TRUE(chosen.passphrase_file.empty());
+}
+
+TEST(options, a_command_line_of_exactly_q_is_quiet) {
+    const options chosen = parsed({u"-q"});
+    EXPECT_TRUE(chosen.quiet);
+    EXPECT_EQ(chosen.what, options::action::extract);
+    EXPECT_TRUE(chosen.destination.empty());
+}
+
+TEST(options, switches_combine_in_any_order) {
+    const options chosen = parsed({u"-q", u"-o", u"-d", u"out dir", u"-p", u"pass.txt"});
+    EXPECT_TRUE(chosen.quiet);
+    EXPECT_EQ(chosen.existing, options::overwrite::always);
+    EXPECT_EQ(chosen.destination, any::string(u"out dir"));
+    EXPECT_EQ(chosen.passphrase_file, any::string(u"pass.txt"));
+    EXPECT_EQ(parsed({u"-d", u"x", u"-n"}).existing, options::overwrite::never);
+    EXPECT_EQ(parsed({u"-l"}).what, options::action::list);
+    EXPECT_EQ(parsed({u"-t", u"-p", u"f"}).what, options::action::test);
+}
+
+TEST(options, the_argument_of_d_may_look_like_a_switch) {
+    EXPECT_EQ(parsed({u"-d", u"-o"}).destination, any::string(u"-o"));
+    EXPECT_EQ(parsed({u"-d", u"-o"}).existing, options::overwrite::ask);
+}
+
+TEST(options, help_wins_over_everything) {
+    EXPECT_EQ(parsed({u"-h"}).what, options::action::help);
+    EXPECT_EQ(parsed({u"--help"}).what, options::action::help);
+    EXPECT_EQ(parsed({u"-x", u"-h"}).what, options::action::help);
+}
+
+TEST(options, unknown_switches_and_stray_words_are_refused) {
+    EXPECT_EQ(refusal({u"-x"}), "unknown switch \"-x\"");
+    EXPECT_EQ(refusal({u"-Q"}), "unknown switch \"-Q\"");
+    EXPECT_EQ(refusal({u"--quiet"}), "unknown switch \"--quiet\"");
+    EXPECT_EQ(refusal({u"-q "}), "unknown switch \"-q \"");
+    EXPECT_EQ(refusal({u"-qo"}), "unknown switch \"-qo\"");
+    EXPECT_EQ(refusal({u"-q", u"x"}), "unexpected argument \"x\" (switches only)");
+    EXPECT_EQ(refusal({u"/q"}), "unexpected argument \"/q\" (switches only)");
+    EXPECT_EQ(refusal({u""}), "unexpected argument \"\" (switches only)");
+}
+
+TEST(options, a_missing_argument_is_refused) {
+    EXPECT_EQ(refusal({u"-d"}), "-d needs a folder");
+    EXPECT_EQ(refusal({u"-q", u"-p"}), "-p needs a file");
+    EXPECT_EQ(refusal({u"-d", u""}), "-d needs a folder");
+}
+
+TEST(options, switches_that_exclude_each_other_are_refused) {
+    EXPECT_EQ(refusal({u"-o", u"-n"}), "-o and -n exclude each other");
+    EXPECT_EQ(refusal({u"-t", u"-l"}), "-l and -t exclude each other");
+    EXPECT_EQ(refusal({u"-d", u"a", u"-d", u"b"}), "-d is given twice");
+    EXPECT_EQ(refusal({u"-p", u"a", u"-p", u"b"}), "-p is given twice");
+}
+
+// Hazard: a switch typed with an escape sequence in it is quoted back to the
+// terminal with the usage text; it must not act on it.
+TEST(options, a_refused_argument_is_quoted_printable) {
+    EXPECT_EQ(refusal({u"-\x1b[2J"}), "unknown switch \"-^[[2J\"");
+    EXPECT_EQ(refusal({u"\x1b]0;x\x07"}), "unexpected argument \"^[]0;x^G\" (switches only)");
+}
+
+TEST(options, the_usage_names_the_program_and_every_switch) {
+    const std::string text = options::usage("photos.exe");
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-d DIR] [-o | -n] [-p FILE]\n", 0), 0u) << text;
+    for (const char* option : {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-h, --help"})
+        EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;
+    EXPECT_EQ(text.back(), '\n');
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_LE(end - start, 79u) << "a line wider than a terminal: " << text.substr(start, end - start);
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+// Looking inside an archive without extracting it: the listing and the test
+// that quillon-pack's --list and --test and the stubs' -l and -t print. One
+// implementation for all of them, so that the same program gets the same
+// answers from each.
+//
+// The archive is found and read as extraction finds and reads it; the test
+// also refuses what extraction would refuse (a name that leaves the
+// destination, a method it cannot decode). Reports are lines of UTF-8 text
+// written to a stream::output; every entry name passes through
+// any::string::printable, so that a name cannot move a terminal's cursor.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/file.h"
+#include "stream/fork_input.h"
+#include "stream/output.h"
+#include "zip/archive.h"
+#include "zip/archive_events.h"
+#include "zip/central_header.h"
+
+namespace format::zip {
+
+class inspection {
+public:
+    // `file` and `events` are borrowed. The file's data fork must be open
+    // and stand where the archive begins. `events` is asked for the
+    // passphrase (passphrase_needed) when the test meets the first
+    // encrypted entry while `passphrase` is empty; its other hooks are not
+    // used.
+    inspection(io::file& file, archive_events& events);
+
+    // The archive ends at `end` of the file (a signed program's
+    // certificates follow it); end_header::not_found for the file's end.
+    void limit_to(stream::size_type end) { reader_.limit_to(end); }
+
+    // Writes a heading, one line per entry (size, method, modification time
+    // in local time, whether it is encrypted, name) and the number of
+    // entries. Throws when the archive cannot be read.
+    void list(stream::output& out);
+
+    // Decodes every file entry without writing it anywhere and checks its
+    // CRC; one line per entry ("ok: NAME", or what is wrong with it) and a
+    // summary. Returns the number of entries found wrong. Throws when the
+    // archive itself cannot be read (no end record, a damaged directory)
+    // and when passphrase_needed does (a cancelled question).
+    std::size_t test(stream::output& out);
+
+    // Used for every encrypted entry; asked for once while empty.
+    std::string passphrase;
+
+    // The columns of a listing line, for the tests: `text` right-aligned in
+    // `width` columns (never cut), and a time as "YYYY-MM-DD hh:mm:ss" in
+    // local time.
+    static std::string right_aligned(const std::string& text, std::size_t width);
+    static std::string local_time_text(io::time modified);
+    static std::string method_name(std::uint16_t method);
+
+private:
+    // The central records, read again from where the archive begins.
+    std::vector<central_header> entries();
+    // One entry's result line; true when the entry is good.
+    bool test_entry(const central_header& entry, stream::output& out);
+
+    archive_events* events_;
+    stream::fork_input input_;
+    archive reader_;
+    stream::size_type begin_;
+};
+
+}  // namespace format::zip

@@ -42,7 +42,9 @@ public:
     void list(stream::output& out);
 
     // Decodes every file entry without writing it anywhere and checks its
-    // CRC; one line per entry ("ok: NAME", or what is wrong with it) and a
+    // CRC; one line per entry ("ok: NAME", or what is wrong with it), a
+    // line "REFUSED: ..." when the entries are good but extraction would
+    // refuse the archive as a whole (entries sharing bytes, for one), and a
     // summary. Returns the number of entries found wrong. Throws when the
     // archive itself cannot be read (no end record, a damaged directory)
     // and when passphrase_needed does (a cancelled question).

@@ -158,6 +158,23 @@ TEST_F(inspection_test, what_extraction_would_refuse_is_reported_and_the_rest_te
     EXPECT_EQ(got.bad, 3u);
 }
 
+// Hazard: entries that pass one by one in an archive that extraction
+// refuses as a whole (two records of one header: a bomb) were reported as
+// good.
+TEST_F(inspection_test, an_archive_extraction_refuses_as_a_whole_is_reported) {
+    archive_builder builder;
+    builder.entries = {stored_entry("a", "x"), stored_entry("a", "x")};
+    std::string file = builder.build();
+    const std::size_t second = file.rfind("PK\x01\x02");
+    for (int i = 0; i < 4; ++i) file[second + 42 + i] = 0;  // the second record names the first header
+    const result got = run_bytes(file, 0, true);
+    EXPECT_EQ(got.text,
+              "ok: a\nok: a\n"
+              "REFUSED: format::zip::archive exception: entries overlap each other or the central directory.\n"
+              "errors in 1 of 2 entries\n");
+    EXPECT_EQ(got.bad, 1u);
+}
+
 TEST_F(inspection_test, a_local_name_that_leaves_the_destination_is_reported) {
     archive_builder builder;
     builder.entries = {stored_entry("inside", "x")};

@@ -51,7 +51,13 @@ bool driver::entering(const io::path& path) {
         }
     }
     window_.set_name(name);
+    if (!program_.empty() && path.join() == program_) program_written_ = true;
     return true;
+}
+
+void driver::expect_program(const io::path& path) {
+    program_ = path.join();
+    program_written_ = false;
 }
 
 void driver::passphrase_needed(std::string& passphrase) { passphrase_dialog().ask(passphrase); }

@@ -38,12 +38,19 @@ public:
     // the rest). Then shows the name of a file that is written.
     bool entering(const io::path& path) override;
     void passphrase_needed(std::string& passphrase) override;
+
+    // The file an installer runs afterwards, by its full destination path:
+    // it must be written in this run, not kept from an earlier one.
+    void expect_program(const io::path& path);
+    bool program_written() const { return program_written_; }
     void progress(std::uint64_t position) override;
 
 private:
     std::uint64_t total_;
     bool quiet_;
     options::overwrite existing_;
+    any::string program_;
+    bool program_written_ = false;
     progress_window window_;
 };
 

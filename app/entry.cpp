@@ -11,6 +11,7 @@
 #include "io/directory.h"
 #include "io/file.h"
 #include "zip/inspection.h"
+#include "zip/settings.h"
 
 namespace quillon::self {
 
@@ -67,23 +68,118 @@ int inspect(io::file& own, const options& chosen, const std::string& passphrase)
     return bad == 0 ? entry::done : entry::failed;
 }
 
+// Where the settings say to extract when nothing else does: below the
+// current folder, in a new private temporary folder (made here, and named
+// in `made`), or below the home folder.
+io::path default_destination(const format::zip::settings& chosen, const any::string& current, io::path& made) {
+    io::path base;
+    switch (chosen.destination_place) {
+        case format::zip::settings::place::current:
+            base = io::path(current);
+            break;
+        case format::zip::settings::place::temporary:
+            base = made = host::new_temporary_folder();
+            break;
+        case format::zip::settings::place::home:
+            base = host::home_folder();
+            break;
+    }
+    io::path below = chosen.destination;
+    below.place_under(base);
+    return below;
+}
+
+std::vector<any::string> program_arguments(const format::zip::settings& chosen, const options& given) {
+    std::vector<any::string> arguments;
+    for (const std::string& argument : chosen.arguments) arguments.push_back(any::string::from_utf8(argument));
+    arguments.insert(arguments.end(), given.program_arguments.begin(), given.program_arguments.end());
+    return arguments;
+}
+
+// The program an installer runs: the file of that name that this very run
+// wrote below the destination, and nothing else.
+io::path extracted_program(const driver& extraction, const io::path& program) {
+    const io::file file(program);
+    if (!extraction.program_written() || file.is_link() || !file.exists() || file.is_directory())
+        throw un::exception(
+            "the program to run, \"" + program.join().printable().to_utf8() + "\", was not extracted in this run",
+            "quillon::self::entry");
+    return program;
+}
+
+int run_installed(const driver& extraction, const format::zip::settings& chosen, const options& given,
+                  const io::directory& destination, const io::path& temporary) {
+    io::path program = chosen.run;
+    program.place_under(destination.path());
+    const int code =
+        host::run_program(extracted_program(extraction, program), program_arguments(chosen, given), destination.path());
+    if (chosen.cleanup && !temporary.empty()) {
+        try {
+            io::directory(temporary).remove_tree();
+        } catch (const un::exception& failure) {
+            // Reported, but the program's own code is what the run returns.
+            host::show_error(un::display_text(failure));
+        }
+    }
+    return code;
+}
+
+// A temporary folder made for the destination question goes again when the
+// run stops before anything is in it (a cancel, another folder chosen);
+// one that holds files stays, as everything written does.
+class temporary_folder {
+public:
+    ~temporary_folder() {
+        if (!path.empty()) io::directory(path).remove(false);
+    }
+    io::path path;
+};
+
 int extract(io::file& own, const options& chosen, const std::string& passphrase) {
+    const image program(host::own_image());
+    const format::zip::settings settings =
+        format::zip::settings::of_archive(own, program.archive_offset(), program.archive_end());
+    if (!settings.title.empty()) host::set_title(any::string::from_utf8(settings.title));
+    // A quiet run has accepted the message.
+    if (!settings.message.empty() && !chosen.quiet && !host::confirm(any::string::from_utf8(settings.message)))
+        throw evacuation("");
+
     driver extraction(own, chosen.quiet, chosen.existing, passphrase);
     const any::string current = host::current_directory();
-    io::directory destination{io::path(current)};
-    if (!chosen.destination.empty())
+    temporary_folder made;
+    io::path& temporary = made.path;
+    io::directory destination;
+    io::path suggested;
+    if (!chosen.destination.empty()) {
         destination.path() = io::path(chosen.destination);
-    else if (!chosen.quiet)
-        destination.path() = io::path(destination_dialog().ask(current));
+    } else {
+        suggested = settings.has_destination ? default_destination(settings, current, temporary) : io::path(current);
+        destination.path() = chosen.quiet ? suggested : io::path(destination_dialog().ask(suggested.join()));
+    }
+    // A temporary folder made for a destination the user did not keep goes
+    // again (it is still empty).
+    if (!temporary.empty() && destination.path().join() != suggested.join()) {
+        io::directory(temporary).remove(false);
+        temporary = io::path();
+    }
     // A folder named that does not exist yet is made, with its parents:
     // folder entries only ever create one level.
     if (!destination.path().empty() && !destination.exists()) destination.create_with_parents(true);
 
-    const image program(host::own_image());
+    // The program to run must be one of the archive's files, checked
+    // before anything is written, also when it is not run (-x).
+    const bool runs = !settings.run.empty() && chosen.run_program;
+    if (!settings.run.empty()) extraction.require_file(settings.run);
+    if (runs) {
+        io::path expected = settings.run;
+        expected.place_under(destination.path());
+        extraction.expect_program(expected);
+    }
     own.data_fork().seek(program.archive_offset());
     extraction.limit_archive(program.archive_end());
     extraction.run(destination);
-    return entry::done;
+    if (!runs) return entry::done;
+    return run_installed(extraction, settings, chosen, destination, temporary);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 // What the entry needs from the system it runs on: its own file, the
-// current folder and a way to show the one error message. One
-// implementation per front end (app/win32/, app/posix/).
+// current folder, a way to show the one error message, and what an
+// installer needs (its title and message, a private temporary folder, the
+// home folder, running the program it brought). One implementation per
+// front end (app/win32/, app/posix/).
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "io/path.h"
 #include "io/text/string.h"
@@ -21,6 +24,24 @@ public:
     static any::string current_directory();
     // Shows `text` (the display text of a failure) to the user; never raises.
     static void show_error(const std::string& text) noexcept;
+
+    // The title of every window and message box ("Self-Extracting Archive"
+    // until set); the POSIX stub prints it as its first line.
+    static void set_title(const any::string& title);
+    // Shows the maker's message with OK and Cancel (on a terminal: the
+    // text, then "Continue? [y/N]"); true to go on.
+    static bool confirm(const any::string& message);
+    // A new folder with a random name in the system's temporary folder,
+    // made by this call (never one that was there), only the user's, and no
+    // link. Throws io::exception when it cannot be made.
+    static io::path new_temporary_folder();
+    // The user's home (profile) folder. Throws when the system names none.
+    static io::path home_folder();
+    // Runs `program` (a full path, never looked for on a search path or
+    // through a shell) with `arguments` in `folder`, waits for it and
+    // returns its exit code. Throws un::exception naming the program and
+    // the folder when it cannot be started.
+    static int run_program(const io::path& program, const std::vector<any::string>& arguments, const io::path& folder);
 };
 
 }  // namespace quillon::self

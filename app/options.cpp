@@ -9,12 +9,14 @@ std::string quoted(const any::string& argument) { return "\"" + argument.printab
 }  // namespace
 
 options options::parse(const std::vector<any::string>& arguments) {
-    for (const any::string& argument : arguments)
+    for (const any::string& argument : arguments) {
+        if (argument == any::string(u"--")) break;
         if (argument == any::string(u"-h") || argument == any::string(u"--help")) {
             options help;
             help.what = action::help;
             return help;
         }
+    }
 
     options chosen;
     bool listed = false, tested = false, overwritten = false, kept = false;
@@ -27,8 +29,13 @@ options options::parse(const std::vector<any::string>& arguments) {
             if (i + 1 >= arguments.size() || arguments[i + 1].empty()) throw usage_error(name + " needs " + what);
             into = arguments[++i];
         };
-        if (argument == u"-q") {
+        if (argument == u"--") {
+            chosen.program_arguments.assign(arguments.begin() + static_cast<std::ptrdiff_t>(i) + 1, arguments.end());
+            break;
+        } else if (argument == u"-q") {
             chosen.quiet = true;
+        } else if (argument == u"-x") {
+            chosen.run_program = false;
         } else if (argument == u"-d") {
             value(chosen.destination, "-d", "a folder");
         } else if (argument == u"-p") {
@@ -58,11 +65,13 @@ options options::parse(const std::vector<any::string>& arguments) {
 
 std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
-    return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE]\n" + indent + "-l | -t [-p FILE]\n" + indent +
+    return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n" + indent +
+           "-l | -t [-p FILE]\n" + indent +
            "-h\n"
            "\n"
            "Extracts the files inside this program. Without -q or -d it asks where\n"
-           "to; it asks before it replaces an existing file.\n"
+           "to; it asks before it replaces an existing file. A message the program\n"
+           "carries is shown first, except with -q: a quiet run has accepted it.\n"
            "\n"
            "  -q          quiet: no destination question, no progress display\n"
            "  -d DIR      extract into DIR (made with its parents when missing)\n"
@@ -71,6 +80,8 @@ std::string options::usage(const std::string& program) {
            "  -l          list the entries (size, date, name); writes nothing\n"
            "  -t          test every entry (decode it, check its CRC); writes nothing\n"
            "  -p FILE     the passphrase of encrypted entries is the first line of FILE\n"
+           "  -x          extract only: do not run the program the archive names\n"
+           "  -- ARGS     give ARGS to the program the archive runs after extracting\n"
            "  -h, --help  this text\n"
            "\n"
            "Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),\n"

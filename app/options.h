@@ -5,7 +5,9 @@
 //   -o, -n     overwrite every existing file / keep every existing file
 //   -l, -t     list the entries / test them; nothing is written
 //   -p FILE    the passphrase is the first line of FILE
+//   -x         extract only: do not run the program an installer names
 //   -h, --help the usage text
+//   -- ARGS    everything after it goes to the program an installer runs
 //
 // A command line of exactly "-q" means what it always meant: extract
 // silently into the current folder.
@@ -35,6 +37,9 @@ struct options {
     action what = action::extract;
     overwrite existing = overwrite::ask;
     bool quiet = false;
+    bool run_program = true;
+    // After "--": arguments for the program an installer runs.
+    std::vector<any::string> program_arguments;
     // Empty when not given.
     any::string destination;
     any::string passphrase_file;

@@ -2,6 +2,7 @@
 
 #include "errors/exception.h"
 #include "io/system.h"
+#include "io/system_error.h"
 
 namespace io {
 
@@ -15,6 +16,10 @@ void directory::create(bool) {
 void directory::remove(bool report) {
     if (!system::remove_directory(path()) && report)
         throw io::exception("cannot delete " + path().join().narrow(), "io::directory", 0);
+}
+
+void directory::remove_tree(bool report) {
+    if (!system::remove_tree(path()) && report) raise_system_error(path(), "cannot delete", "io::directory");
 }
 
 }  // namespace io

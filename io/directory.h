@@ -17,6 +17,10 @@ public:
     // Removes the (empty) folder; with `report`, a failure throws
     // io::exception "cannot delete <path>".
     void remove(bool report = true) override;
+    // Removes the folder with everything in it, links inside removed
+    // themselves and never followed; with `report`, a failure throws
+    // io::exception "cannot delete <path>".
+    void remove_tree(bool report = true);
 };
 
 }  // namespace io

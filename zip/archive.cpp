@@ -335,11 +335,15 @@ bool archive::record_at(stream::fork_input& input, stream::size_type at, std::ui
 void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
     std::vector<std::pair<stream::size_type, stream::size_type>> ranges;
     std::vector<std::u16string> links;
+    bool required_found = required_file_.empty();
     read_directory(input, [&](const central_header& record) {
         if (!supported(record.fields)) fail("unsupported compression method");
         refuse_unsafe(record.fields);
         entries.push_back(survey_entry(input, record, ranges));
         directory_entry& entry = entries.back();
+        if (!required_found && !record.fields.is_directory && !entry.is_link &&
+            record.fields.name.components() == required_file_.components())
+            required_found = true;
         if (entry.is_link) {
             entry.link_target = read_link_target(input, entry);
             if (link_leaves(record.fields.name, entry.link_target))
@@ -347,6 +351,8 @@ void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
             links.push_back(pack(record.fields.name));
         }
     });
+    if (!required_found)
+        fail("the program to run, " + quoted(required_file_.join()) + ", is not a file of the archive");
     ranges.emplace_back(directory_position_, directory_end_);
     refuse_overlaps(ranges);
     if (!links.empty()) refuse_entries_below_links(input, links);

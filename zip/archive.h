@@ -88,10 +88,17 @@ public:
     // and the end record, in the file.
     stream::size_type directory_position() const { return directory_position_; }
     stream::size_type end_position() const { return end_position_; }
+    // The archive comment of the end record found last.
+    const std::string& comment() const { return end_.comment; }
 
     // Where the archive ends when something follows it in the file (the
     // certificates of a signed program); the end of the file otherwise.
     void limit_to(stream::size_type end) { archive_end_ = end; }
+
+    // An entry that must be in the archive as a file (the program an
+    // installer runs afterwards): without it the archive is refused before
+    // anything is written.
+    void require_file(const io::path& name) { required_file_ = name; }
 
     // Whether links in the archive become links. Off, a link entry is
     // written as a file holding its target (as on Windows, whose programs
@@ -192,6 +199,7 @@ private:
     // Added to local header offsets first: what the directory was found with.
     stream::size_type local_shift_ = 0;
     bool make_links_;
+    io::path required_file_;
     end_header end_;
 };
 

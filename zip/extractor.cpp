@@ -12,4 +12,6 @@ void extractor::extract(const io::directory& destination) { archive_->extract_al
 
 void extractor::limit_archive(std::uint64_t end) { archive_->limit_to(end); }
 
+void extractor::require_file(const io::path& name) { archive_->require_file(name); }
+
 }  // namespace format::zip

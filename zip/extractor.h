@@ -13,6 +13,7 @@
 namespace io {
 class directory;
 class file;
+class path;
 }  // namespace io
 
 namespace format::zip {
@@ -31,6 +32,9 @@ public:
     void extract(const io::directory& destination);
     // The archive ends at `end` of the file, not at the file's end.
     void limit_archive(std::uint64_t end);
+    // The archive must hold `name` as a file, or it is refused before
+    // anything is written.
+    void require_file(const io::path& name);
 
 protected:
     format::zip::archive& reader() { return *archive_; }

@@ -6,6 +6,7 @@
 #include "zip/item_reader.h"
 #include "zip/local_header.h"
 #include "zip/records.h"
+#include "zip/settings.h"
 
 namespace format::zip {
 
@@ -106,6 +107,17 @@ void inspection::list(stream::output& out) {
             .to(out);
     }
     line().entries(found.size()).to(out);
+    // What the maker set for an installer, in the form it is written in.
+    const settings chosen = settings::parse(reader_.comment());
+    if (chosen.present) {
+        out.write(std::string("settings:\n"));
+        const std::string text = chosen.text();
+        for (std::size_t at = text.find('\n') + 1; at < text.size();) {
+            const std::size_t end = text.find('\n', at);
+            (line() << "  " << shown(any::string::from_utf8(text.substr(at, end - at)))).to(out);
+            at = end + 1;
+        }
+    }
     out.flush();
 }
 

@@ -1,12 +1,20 @@
 #include "app/host.h"
 
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/posix/console.h"
+#include "errors/exception.h"
+
+extern char** environ;
 
 namespace quillon::self {
 
@@ -52,6 +60,77 @@ void host::show_error(const std::string& text) noexcept {
         console::write(any::string(line).printable(std::string::npos).to_utf8() + "\n");
     } catch (...) {
     }
+}
+
+void host::set_title(const any::string& title) { console::write(title.printable().to_utf8() + "\n"); }
+
+bool host::confirm(const any::string& message) {
+    // Line by line: the line breaks are the author's, every other control
+    // character is made visible.
+    const std::u16string& text = message.wide();
+    for (std::size_t at = 0; at <= text.size();) {
+        std::size_t end = text.find(u'\n', at);
+        if (end == std::u16string::npos) end = text.size();
+        console::write(any::string(text.substr(at, end - at)).printable(std::string::npos).to_utf8() + "\n");
+        at = end + 1;
+    }
+    std::string answer;
+    if (!console::ask("Continue? [y/N] ", answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
+}
+
+io::path host::new_temporary_folder() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/quillon-XXXXXX";
+    // mkdtemp makes the folder itself, mode 0700, under a name nobody held:
+    // no earlier folder or link can be taken for it.
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw un::exception("cannot make a temporary folder in \"" + pattern.substr(0, pattern.rfind('/')) +
+                                "\": " + std::strerror(errno),
+                            "quillon::self::host");
+    struct stat status;
+    if (lstat(pattern.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid())
+        throw un::exception("the temporary folder \"" + pattern + "\" is not this user's own", "quillon::self::host");
+    return io::path(any::string(pattern));
+}
+
+io::path host::home_folder() {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || *home != '/') throw un::exception("no home folder (HOME is not set)", "quillon::self::host");
+    return io::path(any::string(std::string(home)));
+}
+
+int host::run_program(const io::path& program, const std::vector<any::string>& arguments, const io::path& folder) {
+    const std::string path = program.join().narrow();
+    const std::string where = folder.join().narrow();
+    std::vector<std::string> words{path};
+    for (const any::string& argument : arguments) words.push_back(argument.narrow());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, where.c_str());
+    pid_t child = 0;
+    // The full path, never a search: execve, through the script's own #!
+    // line when it is one.
+    const int error = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        std::string message = "cannot run \"" + path + "\": " + std::strerror(error);
+        if (error == EACCES || error == EPERM)
+            message +=
+                " (the folder \"" + where + "\" may not allow programs to run; choose another destination with -d)";
+        throw un::exception(message, "quillon::self::host");
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0)
+        if (errno != EINTR)
+            throw un::exception(std::string("cannot wait for the program: ") + std::strerror(errno),
+                                "quillon::self::host");
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
 }
 
 }  // namespace quillon::self

@@ -39,6 +39,7 @@ void browse(HWND dialog) {
 
 INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM parameter, LPARAM) {
     if (message == WM_INITDIALOG) {
+        SetWindowTextW(dialog, wide::title());
         SetDlgItemTextW(dialog, resource::destination_field, destination_buffer);
     } else if (message == WM_COMMAND) {
         if (parameter == IDOK) {

@@ -14,6 +14,7 @@ namespace {
 // through the system's dispatch frames; `ask` raises the cancel afterwards.
 INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM parameter, LPARAM argument) {
     if (message == WM_INITDIALOG) {
+        SetWindowTextW(dialog, wide::title());
         SetDlgItemTextW(dialog, resource::overwrite_text, reinterpret_cast<const wchar_t*>(argument));
         return TRUE;  // the focus on the first button, Yes
     }

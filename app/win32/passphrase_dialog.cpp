@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "app/win32/wide.h"
+
 #include "app/win32/resource.h"
 #include "errors/exception.h"
 
@@ -13,6 +15,7 @@ wchar_t passphrase_buffer[1024];
 
 INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM parameter, LPARAM) {
     if (message == WM_INITDIALOG) {
+        SetWindowTextW(dialog, wide::title());
         SetFocus(GetDlgItem(dialog, resource::passphrase_field));
     } else if (message == WM_COMMAND) {
         if (parameter == IDOK) {

@@ -22,6 +22,7 @@ bool cancel_requested = false;
 
 INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM parameter, LPARAM) {
     if (message == WM_INITDIALOG) {
+        SetWindowTextW(dialog, wide::title());
         const HICON icon = LoadIconW(GetModuleHandleW(nullptr), L"ICON");
         SetClassLongPtrW(dialog, GCLP_HICON, reinterpret_cast<LONG_PTR>(icon));
     } else if (message == WM_COMMAND && LOWORD(parameter) == IDCANCEL) {

@@ -138,7 +138,7 @@ void report::finish() {
     } else if (!pending_.empty()) {
         std::string text = screenful(pending_);
         while (!text.empty() && text.back() == '\n') text.pop_back();
-        MessageBoxW(nullptr, utf16(text).c_str(), wide::title, MB_OK);
+        MessageBoxW(nullptr, utf16(text).c_str(), wide::title(), MB_OK);
     }
     pending_.clear();
 }

@@ -18,7 +18,8 @@ inline any::string string(const wchar_t* value) {
 // Copies at most `capacity` - 1 characters; the buffer stays terminated.
 inline void copy(wchar_t* buffer, int capacity, const any::string& value) { lstrcpynW(buffer, text(value), capacity); }
 
-// The title of every window and message box of the program.
-inline constexpr const wchar_t* title = L"Self-Extracting Archive";
+// The title of every window and message box of the program: the one the
+// archive's settings give, else the program's own (host::set_title).
+const wchar_t* title();
 
 }  // namespace quillon::self::wide

@@ -5,6 +5,7 @@
 #include "io/system.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -170,6 +171,29 @@ bool is_link(const io::path& name) {
 bool create_directory(const io::path& name) {
     std::string text;
     return narrow_name(name, text) && mkdir(text.c_str(), 0777) == 0;  // less the umask
+}
+
+namespace {
+
+int remove_one(const char* path, const struct stat*, int kind, struct FTW*) {
+    // Read-only folders inside are made writable first: their entries go.
+    if (kind == FTW_DP || kind == FTW_D || kind == FTW_DNR) return rmdir(path) == 0 ? 0 : -1;
+    return unlink(path) == 0 ? 0 : -1;
+}
+
+int open_up(const char* path, const struct stat* status, int kind, struct FTW*) {
+    if (kind == FTW_D && (status->st_mode & S_IRWXU) != S_IRWXU) chmod(path, status->st_mode | S_IRWXU);
+    return 0;
+}
+
+}  // namespace
+
+bool remove_tree(const io::path& name) {
+    std::string text;
+    if (!narrow_name(name, text)) return false;
+    // FTW_PHYS: a link is an entry of its own, never the folder it names.
+    nftw(text.c_str(), open_up, 32, FTW_PHYS);
+    return nftw(text.c_str(), remove_one, 32, FTW_DEPTH | FTW_PHYS) == 0;
 }
 
 bool remove_directory(const io::path& name) {

@@ -173,6 +173,41 @@ bool create_directory(const io::path& name) {
     return wide_name(name, text) && CreateDirectoryW(text.c_str(), nullptr) != 0;
 }
 
+namespace {
+
+bool remove_wide_tree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    bool removed = true;
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            const std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            const bool folder_entry = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            // A link to a folder is removed itself, never emptied.
+            if (folder_entry && !link)
+                removed = remove_wide_tree(path) && removed;
+            else if (folder_entry)
+                removed = RemoveDirectoryW(path.c_str()) != 0 && removed;
+            else
+                removed = DeleteFileW(path.c_str()) != 0 && removed;
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return RemoveDirectoryW(folder.c_str()) != 0 && removed;
+}
+
+}  // namespace
+
+bool remove_tree(const io::path& name) {
+    std::wstring text;
+    return wide_name(name, text) && remove_wide_tree(text);
+}
+
 bool remove_directory(const io::path& name) {
     std::wstring text;
     return wide_name(name, text) && RemoveDirectoryW(text.c_str()) != 0;

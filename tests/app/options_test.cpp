@@ -65,11 +65,11 @@ TEST(options, the_argument_of_d_may_look_like_a_switch) {
 TEST(options, help_wins_over_everything) {
     EXPECT_EQ(parsed({u"-h"}).what, options::action::help);
     EXPECT_EQ(parsed({u"--help"}).what, options::action::help);
-    EXPECT_EQ(parsed({u"-x", u"-h"}).what, options::action::help);
+    EXPECT_EQ(parsed({u"-z", u"-h"}).what, options::action::help);
 }
 
 TEST(options, unknown_switches_and_stray_words_are_refused) {
-    EXPECT_EQ(refusal({u"-x"}), "unknown switch \"-x\"");
+    EXPECT_EQ(refusal({u"-z"}), "unknown switch \"-z\"");
     EXPECT_EQ(refusal({u"-Q"}), "unknown switch \"-Q\"");
     EXPECT_EQ(refusal({u"--quiet"}), "unknown switch \"--quiet\"");
     EXPECT_EQ(refusal({u"-q "}), "unknown switch \"-q \"");
@@ -99,10 +99,21 @@ TEST(options, a_refused_argument_is_quoted_printable) {
     EXPECT_EQ(refusal({u"\x1b]0;x\x07"}), "unexpected argument \"^[]0;x^G\" (switches only)");
 }
 
+TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) {
+    const options chosen = parsed({u"-q", u"-x", u"--", u"-q", u"--flag", u"two words"});
+    EXPECT_TRUE(chosen.quiet);
+    EXPECT_FALSE(chosen.run_program);
+    EXPECT_EQ(chosen.program_arguments,
+              (std::vector<any::string>{any::string(u"-q"), any::string(u"--flag"), any::string(u"two words")}));
+    // After "--" nothing is a switch of the stub's own, "-h" included.
+    EXPECT_EQ(parsed({u"--", u"-h"}).what, options::action::extract);
+    EXPECT_TRUE(parsed({u"-q"}).run_program);
+}
+
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
-    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-d DIR] [-o | -n] [-p FILE]\n", 0), 0u) << text;
-    for (const char* option : {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-h, --help"})
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n", 0), 0u) << text;
+    for (const char* option : {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ", "-- ARGS", "-h, --help"})
         EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;
     EXPECT_EQ(text.back(), '\n');
     std::size_t start = 0;

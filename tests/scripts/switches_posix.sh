@@ -291,12 +291,13 @@ check "nothing is written for a missing passphrase file" empty_folder enc
 # -- -h: the usage text on standard output
 program_usage() {
   cat <<EOF
-usage: two.sfx [-q] [-d DIR] [-o | -n] [-p FILE]
+usage: two.sfx [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]
                -l | -t [-p FILE]
                -h
 
 Extracts the files inside this program. Without -q or -d it asks where
-to; it asks before it replaces an existing file.
+to; it asks before it replaces an existing file. A message the program
+carries is shown first, except with -q: a quiet run has accepted it.
 
   -q          quiet: no destination question, no progress display
   -d DIR      extract into DIR (made with its parents when missing)
@@ -305,6 +306,8 @@ to; it asks before it replaces an existing file.
   -l          list the entries (size, date, name); writes nothing
   -t          test every entry (decode it, check its CRC); writes nothing
   -p FILE     the passphrase of encrypted entries is the first line of FILE
+  -x          extract only: do not run the program the archive names
+  -- ARGS     give ARGS to the program the archive runs after extracting
   -h, --help  this text
 
 Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),
@@ -328,7 +331,7 @@ switch_error() {  # switch_error MESSAGE ARGS...
   check "$* writes nothing" empty_folder wrong
   check "$* prints nothing on standard output" bash -c "[ ! -s '$work/out' ]"
 }
-switch_error 'unknown switch "-x"' -x
+switch_error 'unknown switch "-z"' -z
 switch_error 'unknown switch "-Q"' -Q
 switch_error 'unknown switch "--quiet"' --quiet
 switch_error 'unknown switch "-q "' "-q "

@@ -276,7 +276,7 @@ switch_error() {  # switch_error MESSAGE ARGS...
   expect "$* is refused" 2 "quillon::self::options exception: $message."$'\n\n'"$usage"
   check "$* writes nothing" empty_folder wrong
 }
-switch_error 'unknown switch "-x"' -x
+switch_error 'unknown switch "-z"' -z
 switch_error 'unknown switch "-Q"' -Q
 switch_error 'unexpected argument "x" (switches only)' -q x
 switch_error '-d needs a folder' -q -d

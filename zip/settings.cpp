@@ -1,0 +1,142 @@
+#include "zip/settings.h"
+
+#include "errors/exception.h"
+#include "stream/fork_input.h"
+#include "stream/safe_input.h"
+#include "zip/archive.h"
+#include "zip/end_header.h"
+
+namespace format::zip {
+
+namespace {
+
+const char* const where = "format::zip::settings";
+
+[[noreturn]] void fail(const std::string& message) { throw format::exception(message, where); }
+
+std::string shown(const std::string& utf8) {
+    return "\"" + any::string::from_utf8(utf8).printable(80).to_utf8() + "\"";
+}
+
+// A relative path that stays inside the folder it is taken below: no
+// empty component (an absolute path or "a//b"), no "..", nothing a
+// Windows name would turn into a drive or a device.
+io::path inside_path(const std::string& text, const char* key) {
+    io::path path(any::string::from_utf8(text), u"/");
+    bool good = !text.empty() && !path.empty() && !archive::unsafe_name(path);
+    for (const any::string& component : path.components()) good = good && !component.empty();
+    if (!good) fail(std::string(key) + " " + shown(text) + " is not a relative path inside its folder");
+    return path;
+}
+
+void read_destination(settings& chosen, std::string text) {
+    static const struct {
+        const char* prefix;
+        settings::place place;
+    } places[] = {{"{temp}", settings::place::temporary}, {"{home}", settings::place::home}};
+    chosen.has_destination = true;
+    for (const auto& known : places) {
+        const std::string prefix = known.prefix;
+        if (text.compare(0, prefix.size(), prefix) != 0) continue;
+        chosen.destination_place = known.place;
+        text.erase(0, prefix.size());
+        if (text.empty()) return;
+        if (text[0] != '/') fail("destination " + shown(prefix + text) + " needs a \"/\" after " + prefix);
+        text.erase(0, 1);
+        break;
+    }
+    if (chosen.destination_place == settings::place::current || !text.empty())
+        chosen.destination = inside_path(text, "destination");
+}
+
+void read_line(settings& chosen, const std::string& line) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) fail("line " + shown(line) + " is not key=value");
+    const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    if (key == "title") {
+        chosen.title = value;
+    } else if (key == "message") {
+        if (!chosen.message.empty()) chosen.message += '\n';
+        chosen.message += value;
+        if (chosen.message.size() > settings::longest_message) fail("the message is longer than 32 KiB");
+    } else if (key == "destination") {
+        read_destination(chosen, value);
+    } else if (key == "run") {
+        chosen.run = inside_path(value, "run");
+    } else if (key == "argument") {
+        chosen.arguments.push_back(value);
+    } else if (key == "cleanup") {
+        if (value != "yes" && value != "no") fail("cleanup must be yes or no, not " + shown(value));
+        chosen.cleanup = value == "yes";
+    } else {
+        fail("unknown key " + shown(key));
+    }
+}
+
+}  // namespace
+
+settings settings::parse(const std::string& comment) {
+    settings chosen;
+    std::size_t at = 0;
+    bool first = true;
+    while (at < comment.size()) {
+        std::size_t end = comment.find('\n', at);
+        if (end == std::string::npos) end = comment.size();
+        std::string line = comment.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first) {
+            if (line != marker) return chosen;
+            chosen.present = true;
+            first = false;
+            continue;
+        }
+        if (line.empty() || line[0] == '#') continue;
+        read_line(chosen, line);
+    }
+    if (!chosen.arguments.empty() && chosen.run.empty()) fail("arguments are given but no program to run");
+    if (chosen.cleanup && chosen.destination_place != place::temporary) fail("cleanup needs a {temp} destination");
+    if (chosen.cleanup && chosen.run.empty()) fail("cleanup needs a program to run");
+    return chosen;
+}
+
+settings settings::of_archive(io::file& file, std::uint64_t begin, std::uint64_t end) {
+    io::fork& fork = file.data_fork();
+    const std::uint64_t kept = fork.position();
+    stream::fork_input input(fork);
+    end_header record;
+    const stream::size_type found = record.locate(input, begin, end);
+    settings chosen;
+    if (found != end_header::not_found) {
+        input.seek(found);
+        stream::safe_input safe(input);
+        record.read(safe, true);
+        chosen = parse(record.comment);
+    }
+    fork.seek(kept);
+    return chosen;
+}
+
+std::string settings::text() const {
+    std::string out = std::string(marker) + "\n";
+    if (!title.empty()) out += "title=" + title + "\n";
+    for (std::size_t at = 0; at <= message.size() && !message.empty();) {
+        std::size_t end = message.find('\n', at);
+        if (end == std::string::npos) end = message.size();
+        out += "message=" + message.substr(at, end - at) + "\n";
+        at = end + 1;
+    }
+    if (has_destination) {
+        static const char* const prefixes[] = {"", "{temp}", "{home}"};
+        std::string text = prefixes[static_cast<int>(destination_place)];
+        const std::string below = destination.join().to_utf8();
+        if (!below.empty()) text += (text.empty() ? "" : "/") + below;
+        out += "destination=" + text + "\n";
+    }
+    if (!run.empty()) out += "run=" + run.join().to_utf8() + "\n";
+    for (const std::string& argument : arguments) out += "argument=" + argument + "\n";
+    if (cleanup) out += "cleanup=yes\n";
+    return out;
+}
+
+}  // namespace format::zip

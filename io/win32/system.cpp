@@ -205,7 +205,18 @@ bool remove_wide_tree(const std::wstring& folder) {
 
 bool remove_tree(const io::path& name) {
     std::wstring text;
-    return wide_name(name, text) && remove_wide_tree(text);
+    if (!wide_name(name, text)) return false;
+    // A program that has just ended (an installer's, run from this very
+    // folder) may keep its own file open a moment longer; so may a virus
+    // scanner. Tried again for about two seconds.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (remove_wide_tree(text)) return true;
+        const DWORD code = GetLastError();
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED && code != ERROR_DIR_NOT_EMPTY) return false;
+        Sleep(100);
+        SetLastError(code);
+    }
+    return false;
 }
 
 bool remove_directory(const io::path& name) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "errors/exception.h"
 #include "io/directory.h"
@@ -73,6 +74,27 @@ TEST(directory, failures_name_the_folder_without_system_text) {
     io::directory(scratch.path("empty")).create(true);
     io::directory(scratch.path("empty")).remove(true);
     EXPECT_EQ(scratch.names(), std::vector<std::string>{"full"});
+}
+
+// An installer's temporary folder removed after its program: everything in
+// it, read-only files and folders too, and a link inside never followed.
+TEST(directory, remove_tree_removes_everything_below_and_follows_no_link) {
+    scratch_folder scratch;
+    fs::create_directories(scratch.native("tree/a/b"));
+    fs::create_directories(scratch.native("outside"));
+    std::ofstream(scratch.native("tree/a/b/file.txt")) << "x";
+    std::ofstream(scratch.native("tree/top.txt")) << "y";
+    std::ofstream(scratch.native("outside/kept.txt")) << "kept";
+    fs::permissions(scratch.native("tree/top.txt"), fs::perms::owner_read);
+#ifndef _WIN32
+    fs::create_directory_symlink("../outside", scratch.native("tree/link"));
+    fs::permissions(scratch.native("tree/a"), fs::perms::owner_read | fs::perms::owner_exec);
+#endif
+    io::directory(scratch.path("tree")).remove_tree();
+    EXPECT_FALSE(fs::exists(scratch.native("tree")));
+    EXPECT_TRUE(fs::exists(scratch.native("outside/kept.txt")));
+    EXPECT_THROW(io::directory(scratch.path("tree")).remove_tree(), io::exception);
+    io::directory(scratch.path("tree")).remove_tree(false);
 }
 
 TEST(item, create_with_parents_makes_every_missing_folder) {

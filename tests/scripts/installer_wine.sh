@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# The Windows stub as an installer, under wine64 and Xvfb, in a Wine prefix
+# of its own (made here, removed at the end): a small Windows program,
+# built here with the mingw compiler, is packed with settings in the archive
+# comment; the stub shows the maker's title in every caption and the message
+# first, extracts into a private temporary folder, runs the program there
+# with the settings' and the command line's arguments, returns its exit
+# code and removes the folder; -x extracts only; Cancel at the message stops
+# before anything is written; malformed settings are refused.
+#
+# The program: QUILLON_WIN64_STUB (default build/win64/bin/quillon-sfx.exe).
+# With QUILLON_UPDATE_SCREENSHOTS=1 the DESTINATION dialog with a maker's
+# title is copied to docs/screenshots/installer.png.
+set -uo pipefail
+export TZ=UTC LC_ALL=C.UTF-8
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
+binary_dir=${QUILLON_BINARY_DIR:-$source_dir/build/native}
+stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
+pack="$binary_dir/bin/quillon-pack"
+wine=/usr/lib/wine/wine64
+compiler=x86_64-w64-mingw32-g++-posix
+title="Photo Viewer Setup"
+failures=0
+passed=0
+pass() { passed=$((passed + 1)); }
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then pass; else fail "$name"; fi
+}
+
+missing=""
+[ -f "$stub64" ] || missing+=" $stub64"
+for tool in "$wine" /usr/lib/wine/wineserver Xvfb xdotool import zip "$compiler"; do
+  command -v "$tool" >/dev/null || missing+=" $tool"
+done
+if [ -n "$missing" ]; then
+  echo "SKIPPED: the Windows stub as an installer under Wine; missing:$missing"
+  echo "installer_wine: 0 passed, 0 failed"
+  exit 0
+fi
+
+work=$(mktemp -d)
+export WINEPREFIX="$work/prefix"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -1 "$work/display")"
+cleanup() {
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1
+  kill "$xvfb" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+"$wine" wineboot -i </dev/null >/dev/null 2>&1
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+"$wine" wineboot </dev/null >/dev/null 2>&1
+cd "$work"
+
+unix_name() { "$wine" winepath -u "$1" 2>/dev/null; }
+windows_name() { "$wine" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
+
+# -- the program an installer runs: it writes where it ran and its
+#    arguments to the file %MARKER% names, and exits with the number in
+#    code.txt of its folder
+mkdir -p payload
+cat >setup.cpp <<'EOF'
+#include <windows.h>
+#include <cstdio>
+int wmain(int argc, wchar_t** argv) {
+    const wchar_t* marker = _wgetenv(L"MARKER");
+    if (!marker) return 99;
+    FILE* out = _wfopen(marker, L"w, ccs=UTF-8");
+    wchar_t folder[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    fwprintf(out, L"%ls\n", folder);
+    for (int i = 1; i < argc; ++i) fwprintf(out, L"[%ls]\n", argv[i]);
+    fclose(out);
+    int code = 98;
+    FILE* in = _wfopen(L"code.txt", L"r");
+    if (in) fscanf(in, "%d", &code), fclose(in);
+    return code;
+}
+EOF
+if ! "$compiler" -municode -static -O1 -o payload/setup.exe setup.cpp 2>"$work/compile.log"; then
+  fail "the test program builds"; cat "$work/compile.log"
+fi
+echo 7 >payload/code.txt
+echo data >payload/readme.txt
+
+header='quillon-sfx settings 1
+'
+installer() {  # installer NAME SETTINGS
+  rm -f "$1.zip"
+  (cd payload && zip -qr "$work/$1.zip" .)
+  printf '%s' "$2" | zip -qz "$1.zip"
+  cat "$stub64" "$1.zip" >"$1.exe"
+}
+export MARKER
+MARKER=$(windows_name "$work")'\marker.txt'
+marker="$work/marker.txt"
+temporaries() { ls -A "$(unix_name 'C:\users')"/*/Temp 2>/dev/null | grep '^quillon-' || true; }
+
+run() {  # run NAME ARGS...: in the foreground in a fresh folder "here"
+  local name=$1; shift
+  rm -rf here "$marker" && mkdir here
+  (cd here && timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/err" </dev/null)
+  code=$?
+}
+start() {  # start NAME ARGS...: the same in the background, window texts traced
+  local name=$1; shift
+  rm -rf here "$marker" && mkdir here
+  (cd here && WINEDEBUG=+win exec timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/trace" </dev/null) &
+  program=$!
+}
+finish() { wait "$program"; code=$?; }
+window() {  # window TITLE [EXCEPT...]: the id of a visible window with that caption
+  local wanted=$1 id; shift
+  for _ in $(seq 300); do
+    for id in $(xdotool search --onlyvisible --name "^$wanted\$" 2>/dev/null); do
+      [[ " $* " == *" $id "* ]] || { sleep 0.5; echo "$id"; return 0; }
+    done
+    sleep 0.1
+  done
+  return 1
+}
+gone() { for _ in $(seq 100); do xdotool getwindowname "$1" >/dev/null 2>&1 || return 0; sleep 0.1; done; }
+geometry() { eval "$(xdotool getwindowgeometry --shell "$1" | tr 'A-Z' 'a-z' | grep -E '^(x|y|width|height)=')"; }
+point_at() { geometry "$1"; xdotool mousemove $((x + width / 2)) $((y + 8)); sleep 0.2; }
+
+installer full "${header}title=$title
+message=Please read the licence first.
+destination={temp}/viewer
+run=setup.exe
+argument=--mode
+argument=two words
+cleanup=yes
+"
+
+# -- quiet: no message, the program runs in the temporary folder with its
+#    arguments, its exit code is returned, the folder is removed
+run full -q -- --extra
+check "the program's exit code is the stub's (got $code)" [ "$code" = 7 ]
+ran_in=$(head -1 "$marker" 2>/dev/null | tr -d '\r')
+check "the program ran in a temporary folder ($ran_in)" bash -c "[[ '$ran_in' == *'\\Temp\\quillon-'*'\\viewer' ]]"
+check "its arguments: the settings', then those after --" \
+  [ "$(tail -n +2 "$marker" | tr -d '\r')" = "$(printf '[--mode]\n[two words]\n[--extra]')" ]
+check "cleanup removed the temporary folder" [ -z "$(temporaries)" ]
+check "nothing was written in the current folder" [ -z "$(ls -A here)" ]
+
+# -- -x extracts without running
+run full -q -x
+check "-x: exit 0 (got $code)" [ "$code" = 0 ]
+check "-x: the program did not run" [ ! -e "$marker" ]
+check "-x: the files are in the temporary folder" [ -n "$(temporaries)" ]
+
+# -- with the windows: the message first, in a box with the maker's title;
+#    then the DESTINATION dialog, also with it, offering the temporary
+#    folder; then the program runs
+start full
+if id=$(window "$title"); then
+  pass
+  point_at "$id"; xdotool key Return  # OK
+  gone "$id"
+  if id2=$(window "$title" "$id"); then
+    mkdir -p "$work/screenshots"
+    geometry "$id2"; sleep 0.5
+    import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/screenshots/installer.png"
+    point_at "$id2"; xdotool key Return
+  else
+    fail "no DESTINATION dialog with the maker's title"
+  fi
+else
+  fail "no message box with the maker's title"
+fi
+finish
+check "the run with windows ends with the program's code (got $code)" [ "$code" = 7 ]
+check "the message was shown" grep -q 'Please read the licence first.' "$work/trace"
+gui_ran_in=$(head -1 "$marker" 2>/dev/null | tr -d '\r')
+check "the destination offered, kept with Enter, is the temporary folder ($gui_ran_in)" \
+  bash -c "[[ '$gui_ran_in' == *'\\Temp\\quillon-'*'\\viewer' ]]"
+
+# -- Cancel at the message: exit 1, nothing written, no folder left
+rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*
+start full
+if id=$(window "$title"); then
+  point_at "$id"; xdotool key Escape
+else
+  fail "no message box to cancel"
+fi
+finish
+check "Cancel at the message exits 1 (got $code)" [ "$code" = 1 ]
+check "Cancel at the message writes nothing" [ -z "$(temporaries)" ]
+check "Cancel at the message runs nothing" [ ! -e "$marker" ]
+
+# -- malformed settings: refused before anything is written (in a message
+#    box; with -q too)
+installer bad "${header}run=missing.exe
+"
+start bad -q
+if id=$(window "Self-Extracting Archive"); then
+  point_at "$id"; xdotool key Return
+fi
+finish
+check "a run path that is no entry: exit 2 (got $code)" [ "$code" = 2 ]
+check "a run path that is no entry is named" grep -q 'missing.exe' "$work/trace"
+check "a malformed installer writes nothing" [ -z "$(ls -A here)" ]
+
+if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/installer.png" ]; then
+  cp "$work/screenshots/installer.png" "$source_dir/docs/screenshots/installer.png"
+fi
+
+echo "installer_wine: $passed passed, $failures failed"
+[ "$failures" -eq 0 ]

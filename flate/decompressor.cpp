@@ -24,55 +24,6 @@ std::uint64_t load64(const void* p) {
 
 void store64(void* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); }
 
-struct length_code {
-    std::uint16_t base;
-    std::uint8_t extra;
-};
-
-// Literal/length symbols 257 to 287. 286 and 287 stand for length 3.
-constexpr length_code length_codes[31] = {{3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},   {8, 0},  {9, 0},  {10, 0},
-                                          {11, 1},  {13, 1},  {15, 1},  {17, 1},  {19, 2},  {23, 2}, {27, 2}, {31, 2},
-                                          {35, 3},  {43, 3},  {51, 3},  {59, 3},  {67, 4},  {83, 4}, {99, 4}, {115, 4},
-                                          {131, 5}, {163, 5}, {195, 5}, {227, 5}, {258, 0}, {3, 0},  {3, 0}};
-
-struct distance_code {
-    std::uint32_t base;
-    std::uint8_t extra;
-};
-
-// 50 distance codes: codes 0 to 29 are those of RFC 1951; every further
-// pair doubles the range, up to code 49 with 23 extra bits reaching 2^25.
-constexpr std::array<distance_code, 50> make_distance_codes() {
-    std::array<distance_code, 50> codes{};
-    std::uint32_t base = 1;
-    for (int code = 0; code < 50; ++code) {
-        auto extra = static_cast<std::uint8_t>(code < 4 ? 0 : (code >> 1) - 1);
-        codes[code] = {base, extra};
-        base += std::uint32_t{1} << extra;
-    }
-    return codes;
-}
-constexpr std::array<distance_code, 50> distance_codes = make_distance_codes();
-static_assert(distance_codes[29].base == 24577 && distance_codes[29].extra == 13, "RFC 1951 distance codes");
-static_assert(distance_codes[31].base + (1u << 14) - 1 == 65536, "codes 30 and 31 end at 64 KiB");
-static_assert(distance_codes[49].base + (1u << 23) - 1 == 1u << 25, "code 49 reaches 2^25");
-
-// The extra bits after each literal/length and distance symbol, for the
-// decoders' tables.
-constexpr std::array<std::uint8_t, 288> make_literal_extra_bits() {
-    std::array<std::uint8_t, 288> extra{};
-    for (int symbol = 257; symbol < 288; ++symbol) extra[symbol] = length_codes[symbol - 257].extra;
-    return extra;
-}
-constexpr std::array<std::uint8_t, 288> literal_extra_bits = make_literal_extra_bits();
-
-constexpr std::array<std::uint8_t, 50> make_distance_extra_bits() {
-    std::array<std::uint8_t, 50> extra{};
-    for (int code = 0; code < 50; ++code) extra[code] = distance_codes[code].extra;
-    return extra;
-}
-constexpr std::array<std::uint8_t, 50> distance_extra_bits = make_distance_extra_bits();
-
 // The order in which a dynamic header gives the code-length code lengths.
 constexpr std::uint8_t length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -82,17 +33,54 @@ constexpr int max_distance_codes = 50;
 constexpr int max_header_lengths = 340;
 static_assert(max_literal_codes + max_distance_codes <= max_header_lengths, "a valid header fits the array");
 
-// The most bits one symbol takes: a 15-bit code, then its extra bits (5
-// for a length, or 16 for the long length of the 64 KiB variant; 23 for a
-// distance). The loops top the bit buffer up to at least 56 bits before the
-// length and again before the distance.
+constexpr unsigned max_code = huffman_decoder::max_length;
+
+// Bits: both loops top the bit buffer up to at least `refilled_bits`. The
+// careful step refills before a literal/length code and again before a
+// distance code: one refill covers a code and its extra bits, also the 16
+// more bits after the long length of the 64 KiB variant.
 constexpr unsigned refilled_bits = 56;
-static_assert(15 + 5 + 16 <= refilled_bits && 15 + 23 <= refilled_bits, "one refill covers a code and its extra bits");
-// The fast loop refills a word at a time: an 8-byte load that advances the
-// input by at most 7 bytes, twice per symbol. It runs while the block
-// buffer holds at least this many bytes, so its loads never pass the end.
+static_assert(max_code + max_length_extra + 16 <= refilled_bits && max_code + max_distance_extra <= refilled_bits,
+              "one refill covers a code and its extra bits");
+// The fast loop refills once per round, then takes up to
+// `fast_literal_entries` main-table literal entries of at most `root_bits`
+// each, looking the next entry up after each (a lookup reads up to 15
+// bits), and then one more code: a literal through a subtable, or a length
+// with its extra bits. It refills again before the distance code, and
+// looks the next round's first entry up before copying the match.
+constexpr unsigned fast_literal_entries = 3;
+static_assert(refilled_bits - fast_literal_entries * literal_table::root_bits >= max_code,
+              "the entry after the last literal entry is looked up from held bits");
+static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits >= max_code + max_length_extra,
+              "a length after two literal entries needs no refill");
+static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits - max_code >= max_code,
+              "a literal through a subtable still leaves a lookup's bits");
+static_assert(refilled_bits - (max_code + max_distance_extra) >= max_code,
+              "the next entry is looked up before the match copy without a refill");
+
+// Input: a word refill is an 8-byte load that advances the input by at
+// most 7 bytes. The fast loop refills twice per round, so it runs while the
+// block buffer holds at least this many bytes, and its loads never pass
+// the end.
 constexpr std::ptrdiff_t fast_input_margin = 16;
 static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
+
+// Output: the fast loop never slides the window, and every symbol it
+// decodes starts below the slide threshold, so the window slides at the
+// same symbol boundaries as if the careful step did all the work. A round
+// stores each literal entry as two bytes and advances by at most
+// `fast_literal_bytes` before its last symbol, then copies a match of up
+// to 258 bytes whose stores run up to `fast_copy_overrun` bytes past its
+// end. It runs while `out` lies at least `fast_output_margin` bytes below
+// the threshold; above the threshold the window keeps `max_match` +
+// `copy_slack` bytes.
+constexpr std::uint32_t fast_literal_bytes = 2 * (fast_literal_entries - 1);
+constexpr std::uint32_t fast_copy_overrun = 31;
+constexpr std::uint32_t fast_output_margin = 8;
+static_assert(fast_literal_bytes + 1 < fast_output_margin, "every symbol of a round starts below the threshold");
+static_assert(fast_literal_bytes + window::max_match + fast_copy_overrun <=
+                  fast_output_margin + window::max_match + window::copy_slack,
+              "a round's stores stay inside the window's buffer");
 
 // `bit_input` holds between 25 and 32 bits after each of its byte-wise
 // refills. At the end of a block the loops leave it in exactly the state it
@@ -100,9 +88,12 @@ static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
 // the source after `finish` do not depend on how the data was decoded.
 constexpr unsigned held_after_refill = 25;
 
-// Copies by words where source and destination are 8 or more bytes
-// apart; the stores may run up to 15 bytes past the match, into bytes
-// that later output overwrites (the window keeps slack for them).
+void copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
+
+// The careful step's match copy. Copies by words where source and
+// destination are 8 or more bytes apart; the stores may run up to 15 bytes
+// past the match, into bytes that later output overwrites (the window
+// keeps slack for them).
 std::uint8_t* copy_match(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
     std::uint8_t* const end = out + length;
     const std::uint8_t* from = out - distance;
@@ -144,6 +135,23 @@ std::uint8_t* copy_match(std::uint8_t* out, std::uint32_t distance, std::uint32_
 }
 static_assert(window::copy_slack >= 15, "word copies overrun a match by up to 15 bytes");
 
+// The fast loop's match copy: 32 bytes at a time where source and
+// destination are 16 or more bytes apart, so that most matches take one
+// step; the stores may run up to 31 bytes past the match.
+std::uint8_t* copy_match_fast(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+    if (distance < 16) return copy_match(out, distance, length);
+    std::uint8_t* const end = out + length;
+    const std::uint8_t* from = out - distance;
+    do {
+        copy16(out, from);
+        copy16(out + 16, from + 16);
+        out += 32;
+        from += 32;
+    } while (out < end);
+    return end;
+}
+static_assert(fast_copy_overrun >= 31 && fast_copy_overrun >= 15, "what the fast copies overrun a match by");
+
 }  // namespace
 
 struct decompressor::cursor {
@@ -160,10 +168,11 @@ decompressor::decompressor(stream::input& source, int extent, bool give_back_bit
       explicit_extent(extent != 0),
       give_back_bits(give_back_bits),
       window_size(window_size_for(extent != 0 ? extent : source.get())),
+      long_lengths(explicit_extent && window_size == 65536),
       block_input(source, block_size),
       bits(&block_input),
-      literal_decoder(max_literal_codes, literal_extra_bits.data()),
-      distance_decoder(max_distance_codes, distance_extra_bits.data()),
+      literal_decoder(max_literal_codes),
+      distance_decoder(max_distance_codes),
       window(window_size, sink()) {}
 
 std::uint32_t decompressor::window_size_for(int extent) {
@@ -290,6 +299,8 @@ void decompressor::read_fixed_codes() {
     std::fill(distance_lengths.begin() + 32, distance_lengths.end(), 0);
     literal_decoder.build(literal_lengths.data());
     distance_decoder.build(distance_lengths.data());
+    literals.build(literal_lengths.data(), long_lengths);
+    distances.build(distance_lengths.data());
     fixed_ready = true;
 }
 
@@ -335,6 +346,7 @@ void decompressor::read_dynamic_codes() {
     distance_lengths.fill(0);
     std::copy(lengths.begin() + literal_count, lengths.begin() + total, distance_lengths.begin());
     literal_decoder.build(literal_lengths.data());
+    literals.build(literal_lengths.data(), long_lengths);
     // Every distance length 0 means the block has no matches at all
     // (RFC 1951, 3.2.7); encoders write that for blocks of literals only.
     const bool no_distances =
@@ -343,6 +355,7 @@ void decompressor::read_dynamic_codes() {
         distance_decoder.build_empty();
     else
         distance_decoder.build(distance_lengths.data());
+    distances.build(distance_lengths.data());
 }
 
 decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
@@ -406,10 +419,10 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
     std::uint8_t* out = at.out;
     std::uint8_t* const base = window.data();
     std::uint8_t* const threshold = window.threshold_pointer();
+    std::uint8_t* const fast_output_end = threshold - fast_output_margin;
     const std::uint32_t history = window_size;
-    const bool long_lengths = explicit_extent && window_size == 65536;
-    const huffman_decoder& literals = literal_decoder;
-    const huffman_decoder& distances = distance_decoder;
+    const literal_table& literal_entries = literals;
+    const distance_table& distance_entries = distances;
 
     auto save = [&] {
         at.in = in;
@@ -429,13 +442,18 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         bitbuf |= byte << bitcount;
         bitcount += 8;
     };
+    // A word at a time: the bits above `bitcount` already hold the low bits
+    // of *in, which the load puts there again.
+    auto refill_word = [&] {
+        bitbuf |= load64(in) << bitcount;
+        in += (63 - bitcount) >> 3;
+        bitcount |= refilled_bits;
+    };
     auto refill = [&] {
         if constexpr (careful) {
             while (bitcount < refilled_bits) pull_byte();
         } else {
-            bitbuf |= load64(in) << bitcount;
-            in += (63 - bitcount) >> 3;
-            bitcount |= refilled_bits;
+            refill_word();
         }
     };
     auto consume = [&](unsigned n) {
@@ -452,16 +470,11 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if constexpr (careful)
             if (bitcount < needed + 8 * static_cast<unsigned>(missing)) fail("unexpected end of compressed data");
     };
-    // Looks up the next code; consumes it and its extra bits in one step.
-    auto decode = [&](const huffman_decoder& decoder) {
-        std::uint32_t entry = decoder.lookup(bitbuf);
-        if (entry == 0) {
-            check_end(huffman_decoder::max_length);
-            decoder.reject_codeword();
-        }
-        consume(huffman_decoder::bits_of(entry));
-        return entry;
+    // Nothing before the first byte, nothing beyond the window.
+    auto check_distance = [&](std::uint32_t distance) {
+        if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
     };
+    auto fast_margins = [&] { return in_end - in >= fast_input_margin && out < fast_output_end; };
     // Out of line, so takes and returns the output pointer: the loop's
     // hot state stays in registers.
     auto slide = [this, base](std::uint8_t* at) {
@@ -472,12 +485,67 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
 
     for (;;) {
         if constexpr (!careful) {
+            // Literals and matches while both margins hold; leaves before any
+            // other symbol (end of block, no code, the long lengths of the 64 KiB
+            // variant) for the careful step. A literal entry is stored as two bytes
+            // whether it holds one or two.
+            if (fast_margins()) {
+                refill_word();
+                std::uint32_t entry = literal_entries.main_entry(bitbuf);
+                auto put_literals = [&] {
+                    consume(literal_table::bits_of(entry));
+                    const auto pair = static_cast<std::uint16_t>(entry >> 16);
+                    std::memcpy(out, &pair, 2);
+                    out += literal_table::literal_count_of(entry);
+                    entry = literal_entries.main_entry(bitbuf);
+                };
+                do {
+                    refill_word();
+                    if (entry & literal_table::literals) {
+                        put_literals();
+                        if (entry & literal_table::literals) {
+                            put_literals();
+                            if (entry & literal_table::literals) {
+                                put_literals();
+                                continue;
+                            }
+                        }
+                    }
+                    if (entry & literal_table::exceptional) {
+                        if (!(entry & literal_table::subtable)) break;
+                        entry = literal_entries.sub_entry(entry, bitbuf);
+                        if (entry & literal_table::literals) {
+                            consume(literal_table::bits_of(entry));
+                            *out++ = static_cast<std::uint8_t>(entry >> 16);
+                            entry = literal_entries.main_entry(bitbuf);
+                            continue;
+                        }
+                        if (entry & literal_table::exceptional) break;
+                    }
+                    std::uint64_t looked_up = bitbuf;
+                    consume(literal_table::bits_of(entry));
+                    const std::uint32_t length = literal_table::length_of(entry, looked_up);
+                    refill_word();
+                    std::uint64_t code = distance_entries.main_entry(bitbuf);
+                    if (code & distance_table::exceptional) {
+                        if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
+                        code = distance_entries.sub_entry(code, bitbuf);
+                    }
+                    looked_up = bitbuf;
+                    consume(distance_table::bits_of(code));
+                    const std::uint32_t distance = distance_table::distance_of(code, looked_up);
+                    check_distance(distance);
+                    entry = literal_entries.main_entry(bitbuf);
+                    out = copy_match_fast(out, distance, length);
+                } while (fast_margins());
+            }
             if (in_end - in < fast_input_margin) {
                 save();
                 return outcome::input_low;
             }
         }
-        // The next byte will go at `out`: slide first if the buffer is full.
+        // The careful step, one symbol. The next byte will go at `out`:
+        // slide first if the buffer is full.
         if (out >= threshold) {
             out = slide(out);
             if (stop_at != stream::everything && window.position() >= stop_at) {
@@ -486,35 +554,25 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
             }
         }
         refill();
-        const unsigned before = bitcount;
-        std::uint64_t looked_up = bitbuf;
-        std::uint32_t entry = decode(literals);
-        const int symbol = huffman_decoder::symbol_of(entry);
-        check_end(0);
-        if (symbol < 256) {
-            *out++ = static_cast<std::uint8_t>(symbol);
-            if constexpr (!careful) {
-                // A run of literals stays here: the bits are topped up
-                // whenever a whole table code (`fast_bits`) may not be
-                // there, while a word can still be loaded.
-                while (out < threshold) {
-                    if (bitcount < huffman_decoder::fast_bits) {
-                        if (in_end - in < 8) break;
-                        refill();
-                    }
-                    std::uint32_t next = literals.fast_entry(bitbuf);
-                    if (next == 0 || huffman_decoder::symbol_of(next) >= 256) break;
-                    consume(huffman_decoder::bits_of(next));
-                    *out++ = static_cast<std::uint8_t>(huffman_decoder::symbol_of(next));
-                }
-            }
+        std::uint32_t entry = literal_entries.lookup(bitbuf);
+        if (entry & literal_table::no_code) {
+            check_end(max_code);
+            literal_decoder.reject_codeword();
+        }
+        if (entry & literal_table::literals) {
+            // Only the first literal of an entry that holds two.
+            consume(literal_table::first_length_of(entry));
+            check_end(0);
+            *out++ = static_cast<std::uint8_t>(entry >> 16);
             continue;
         }
-        if (symbol == 256) {
+        if (entry & literal_table::end_of_block) {
             // Leave exactly the bits the byte-wise reader would hold: it
             // topped up to 25 to 32 bits just before this code.
-            const unsigned code_length = before - bitcount;
-            const unsigned wanted = held_after_refill + ((before + 7) & 7) - code_length;
+            const unsigned code_length = literal_table::bits_of(entry);
+            const unsigned wanted = held_after_refill + ((bitcount + 7) & 7) - code_length;
+            consume(code_length);
+            check_end(0);
             while (bitcount > wanted) {
                 if (missing > 0)
                     --missing;
@@ -528,17 +586,23 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
             return outcome::block_end;
         }
 
-        std::uint32_t length = length_codes[symbol - 257].base + huffman_decoder::extra_value(looked_up, entry);
+        std::uint64_t looked_up = bitbuf;
+        consume(literal_table::bits_of(entry));
+        check_end(0);
+        std::uint32_t length = literal_table::length_of(entry, looked_up);
         if (long_lengths && length == 258) length = take(16) + 3;
         check_end(0);
         refill();
+        std::uint64_t code = distance_entries.lookup(bitbuf);
+        if (code & distance_table::exceptional) {
+            check_end(max_code);
+            distance_decoder.reject_codeword();
+        }
         looked_up = bitbuf;
-        entry = decode(distances);
-        const std::uint32_t distance =
-            distance_codes[huffman_decoder::symbol_of(entry)].base + huffman_decoder::extra_value(looked_up, entry);
+        consume(distance_table::bits_of(code));
+        const std::uint32_t distance = distance_table::distance_of(code, looked_up);
         check_end(0);
-        // Nothing before the first byte, nothing beyond the window.
-        if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
+        check_distance(distance);
         // Only the 64 KiB variant has longer matches; they go in pieces,
         // each after the check that keeps the buffer from overflowing.
         while (length > window::max_match) {

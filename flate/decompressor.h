@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "flate/bit_input.h"
+#include "flate/decode_tables.h"
 #include "flate/huffman_decoder.h"
 #include "flate/window.h"
 #include "stream/buffered_input.h"
@@ -71,6 +72,7 @@ private:
     bool explicit_extent;
     bool give_back_bits;
     std::uint32_t window_size;
+    bool long_lengths;  // the 64 KiB variant: 258 is followed by 16 bits
     stream::buffered_input block_input;
     bit_input bits;
     bool finished = false;
@@ -88,6 +90,9 @@ private:
     huffman_decoder length_decoder{19};
     std::array<std::uint8_t, 19> length_lengths{};
     int length_count = 0;
+    // The loops' tables of the current block's codes.
+    literal_table literals;
+    distance_table distances;
 
     flate::window window;
 };

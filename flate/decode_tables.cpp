@@ -1,0 +1,157 @@
+#include "flate/decode_tables.h"
+
+#include <algorithm>
+
+#include "flate/bit_input.h"
+
+namespace algorithm::flate {
+
+namespace {
+
+constexpr int max_length = 15;
+
+struct length_code {
+    std::uint16_t base;
+    std::uint8_t extra;
+};
+
+// Literal/length symbols 257 to 287. 286 and 287 stand for length 3.
+constexpr length_code length_codes[31] = {{3, 0},   {4, 0},   {5, 0},   {6, 0},   {7, 0},   {8, 0},  {9, 0},  {10, 0},
+                                          {11, 1},  {13, 1},  {15, 1},  {17, 1},  {19, 2},  {23, 2}, {27, 2}, {31, 2},
+                                          {35, 3},  {43, 3},  {51, 3},  {59, 3},  {67, 4},  {83, 4}, {99, 4}, {115, 4},
+                                          {131, 5}, {163, 5}, {195, 5}, {227, 5}, {258, 0}, {3, 0},  {3, 0}};
+static_assert(length_codes[27].extra == max_length_extra, "the most length extra bits");
+// Symbol 284 reaches 258 with its largest extra value, as 285 does without.
+static_assert(length_codes[27].base + (1u << length_codes[27].extra) - 1 == 258, "284 ends at 258");
+
+struct distance_code {
+    std::uint32_t base;
+    std::uint8_t extra;
+};
+
+// 50 distance codes: codes 0 to 29 are those of RFC 1951; every further
+// pair doubles the range, up to code 49 with 23 extra bits reaching 2^25.
+constexpr std::array<distance_code, 50> make_distance_codes() {
+    std::array<distance_code, 50> codes{};
+    std::uint32_t base = 1;
+    for (int code = 0; code < 50; ++code) {
+        auto extra = static_cast<std::uint8_t>(code < 4 ? 0 : (code >> 1) - 1);
+        codes[code] = {base, extra};
+        base += std::uint32_t{1} << extra;
+    }
+    return codes;
+}
+constexpr std::array<distance_code, 50> distance_codes = make_distance_codes();
+static_assert(distance_codes[29].base == 24577 && distance_codes[29].extra == 13, "RFC 1951 distance codes");
+static_assert(distance_codes[31].base + (1u << 14) - 1 == 65536, "codes 30 and 31 end at 64 KiB");
+static_assert(distance_codes[49].base + (1u << 23) - 1 == 1u << 25, "code 49 reaches 2^25");
+static_assert(distance_codes[49].extra == max_distance_extra, "the most distance extra bits");
+
+// Entries hold a code and its extra bits in 6 bits, a code length in 4.
+static_assert(max_length + max_distance_extra < 64 && max_length < 16, "entry fields are wide enough");
+
+// Fills `table` with the entries of the code of `lengths` (`count` symbols,
+// an accepted code): the main table of 2^root entries first, subtables
+// after it. `make(symbol, length)` gives a symbol's entry; `pointer(first,
+// bits)` a subtable pointer. Returns the number of entries used.
+template <class Entry, class Make, class Pointer>
+std::uint32_t fill(Entry* table, unsigned root, const std::uint8_t* lengths, int count, Entry no_code, Make make,
+                   Pointer pointer) {
+    // Symbols in canonical order: by code length, then by symbol.
+    std::array<int, max_length + 1> remaining{};  // codes of each length not yet placed
+    for (int s = 0; s < count; ++s) ++remaining[lengths[s]];
+    remaining[0] = 0;
+    std::array<int, max_length + 2> start{};
+    for (int length = 1; length <= max_length; ++length) start[length + 1] = start[length] + remaining[length];
+    std::array<std::uint16_t, 288> sorted{};
+    for (int s = 0; s < count; ++s)
+        if (lengths[s] != 0) sorted[start[lengths[s]]++] = static_cast<std::uint16_t>(s);
+    const int assigned = start[max_length];  // now the end of the 15-bit codes
+
+    const std::uint32_t main_size = std::uint32_t{1} << root;
+    std::fill(table, table + main_size, no_code);
+    std::uint32_t used = main_size;
+    std::uint32_t code = 0;  // canonical code, first bit most significant
+    int length = 0;
+    std::uint32_t prefix = ~std::uint32_t{0};  // the root bits of the current subtable
+    std::uint32_t sub_first = 0;
+    unsigned sub_bits = 0;
+    for (int i = 0; i < assigned; ++i) {
+        const int symbol = sorted[i];
+        for (; length < lengths[symbol]; ++length) code <<= 1;
+        const Entry entry = make(symbol, length);
+        if (static_cast<unsigned>(length) <= root) {
+            // Every slot whose low `length` bits are the reversed code.
+            for (std::uint32_t at = reverse_bits(code, length); at < main_size; at += 1u << length) table[at] = entry;
+        } else {
+            const unsigned tail = static_cast<unsigned>(length) - root;
+            if (code >> tail != prefix) {
+                // A new prefix: its codes are this one and those after it
+                // up to the end of the prefix's space. The subtable is as
+                // deep as its longest code, found by filling the space with
+                // the remaining codes in order.
+                prefix = code >> tail;
+                sub_bits = tail;
+                int space = 1 << tail;
+                for (;;) {
+                    space -= remaining[root + sub_bits];
+                    if (space <= 0 || root + sub_bits == max_length) break;
+                    ++sub_bits;
+                    space <<= 1;
+                }
+                sub_first = used;
+                used += 1u << sub_bits;
+                table[reverse_bits(prefix, static_cast<int>(root))] = pointer(sub_first, sub_bits);
+            }
+            const std::uint32_t low = reverse_bits(code & ((1u << tail) - 1), static_cast<int>(tail));
+            for (std::uint32_t at = low; at < (1u << sub_bits); at += 1u << tail) table[sub_first + at] = entry;
+        }
+        --remaining[length];
+        ++code;
+    }
+    return used;
+}
+
+}  // namespace
+
+void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
+    auto make = [long_lengths](int symbol, int length) {
+        const auto l = static_cast<std::uint32_t>(length);
+        if (symbol < 256) return static_cast<std::uint32_t>(symbol) << 16 | 1u << literal_count_shift | l << 8 | l;
+        if (symbol == 256) return exceptional | end_of_block | l << 8 | l;
+        const length_code& code = length_codes[symbol - 257];
+        std::uint32_t entry = std::uint32_t{code.base} << 16 | l << 8 | (l + code.extra);
+        if (long_lengths && code.base + (1u << code.extra) - 1 == 258) entry |= exceptional;
+        return entry;
+    };
+    auto pointer = [](std::uint32_t first, unsigned bits) { return first << 16 | exceptional | subtable | bits << 8; };
+    fill(entries.data(), root_bits, lengths, 288, no_code | exceptional, make, pointer);
+
+    // Pairs: where a literal's code leaves room in the main table's bits
+    // for a second literal's whole code, the slot takes both. Slot i's
+    // second code starts at slot i >> length, a lower slot, so going down
+    // from the top reads only entries that still hold one literal.
+    for (std::uint32_t i = main_mask + 1; i-- > 0;) {
+        const std::uint32_t first = entries[i];
+        if (literal_count_of(first) != 1) continue;
+        const unsigned first_length = bits_of(first);
+        const std::uint32_t second = entries[i >> first_length];
+        if (literal_count_of(second) != 1 || first_length + bits_of(second) > root_bits) continue;
+        entries[i] = (first & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift | first_length << 8 |
+                     (first_length + bits_of(second));
+    }
+}
+
+void distance_table::build(const std::uint8_t* lengths) {
+    auto make = [](int symbol, int length) {
+        const auto l = static_cast<std::uint64_t>(length);
+        const distance_code& code = distance_codes[symbol];
+        return std::uint64_t{code.base} << 32 | l << 8 | (l + code.extra);
+    };
+    auto pointer = [](std::uint32_t first, unsigned bits) {
+        return std::uint64_t{first} << 32 | exceptional | subtable | std::uint64_t{bits} << 8;
+    };
+    fill(entries.data(), root_bits, lengths, 50, exceptional, make, pointer);
+}
+
+}  // namespace algorithm::flate

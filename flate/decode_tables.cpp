@@ -50,6 +50,13 @@ static_assert(distance_codes[49].extra == max_distance_extra, "the most distance
 // Entries hold a code and its extra bits in 6 bits, a code length in 4.
 static_assert(max_length + max_distance_extra < 64 && max_length < 16, "entry fields are wide enough");
 
+// `code`, `length` bits with the first bit most significant, reversed: the
+// index of its slot in stream bit order.
+std::uint32_t reversed(std::uint32_t code, unsigned length) {
+    return (std::uint32_t{bit_reversal[code & 0xFF]} << 8 | bit_reversal[code >> 8]) >> (16 - length);
+}
+static_assert(max_length <= 16, "a code reverses as two bytes");
+
 // Fills `table` with the entries of the code of `lengths` (`count` symbols,
 // an accepted code): the main table of 2^root entries first, subtables
 // after it. `make(symbol, length)` gives a symbol's entry; `pointer(first,
@@ -62,29 +69,32 @@ std::uint32_t fill(Entry* table, unsigned root, const std::uint8_t* lengths, int
     for (int s = 0; s < count; ++s) ++remaining[lengths[s]];
     remaining[0] = 0;
     std::array<int, max_length + 2> start{};
-    for (int length = 1; length <= max_length; ++length) start[length + 1] = start[length] + remaining[length];
+    for (unsigned length = 1; length <= max_length; ++length) start[length + 1] = start[length] + remaining[length];
     std::array<std::uint16_t, 288> sorted{};
     for (int s = 0; s < count; ++s)
         if (lengths[s] != 0) sorted[start[lengths[s]]++] = static_cast<std::uint16_t>(s);
-    const int assigned = start[max_length];  // now the end of the 15-bit codes
 
-    const std::uint32_t main_size = std::uint32_t{1} << root;
-    std::fill(table, table + main_size, no_code);
-    std::uint32_t used = main_size;
-    std::uint32_t code = 0;  // canonical code, first bit most significant
-    int length = 0;
+    // Codes of up to `root` bits, shortest first, into a table as large as
+    // the current length: doubling it before the next length copies every
+    // entry into all the slots that start with its code.
+    int next = 0;            // the next symbol of `sorted`
+    std::uint32_t code = 0;  // its canonical code, first bit most significant
+    table[0] = table[1] = no_code;
+    for (unsigned length = 1; length <= root; ++length) {
+        if (length > 1) std::copy(table, table + (1u << (length - 1)), table + (1u << (length - 1)));
+        for (; remaining[length] > 0; --remaining[length], ++code)
+            table[reversed(code, length)] = make(sorted[next++], length);
+        code <<= 1;
+    }
+
+    // Longer codes: a subtable for each prefix of `root` bits they share.
+    std::uint32_t used = std::uint32_t{1} << root;
     std::uint32_t prefix = ~std::uint32_t{0};  // the root bits of the current subtable
     std::uint32_t sub_first = 0;
     unsigned sub_bits = 0;
-    for (int i = 0; i < assigned; ++i) {
-        const int symbol = sorted[i];
-        for (; length < lengths[symbol]; ++length) code <<= 1;
-        const Entry entry = make(symbol, length);
-        if (static_cast<unsigned>(length) <= root) {
-            // Every slot whose low `length` bits are the reversed code.
-            for (std::uint32_t at = reverse_bits(code, length); at < main_size; at += 1u << length) table[at] = entry;
-        } else {
-            const unsigned tail = static_cast<unsigned>(length) - root;
+    for (unsigned length = root + 1; length <= max_length; ++length, code <<= 1) {
+        const unsigned tail = length - root;
+        for (; remaining[length] > 0; --remaining[length], ++code) {
             if (code >> tail != prefix) {
                 // A new prefix: its codes are this one and those after it
                 // up to the end of the prefix's space. The subtable is as
@@ -101,13 +111,12 @@ std::uint32_t fill(Entry* table, unsigned root, const std::uint8_t* lengths, int
                 }
                 sub_first = used;
                 used += 1u << sub_bits;
-                table[reverse_bits(prefix, static_cast<int>(root))] = pointer(sub_first, sub_bits);
+                table[reversed(prefix, root)] = pointer(sub_first, sub_bits);
             }
-            const std::uint32_t low = reverse_bits(code & ((1u << tail) - 1), static_cast<int>(tail));
-            for (std::uint32_t at = low; at < (1u << sub_bits); at += 1u << tail) table[sub_first + at] = entry;
+            const Entry entry = make(sorted[next++], length);
+            for (std::uint32_t at = reversed(code & ((1u << tail) - 1), tail); at < (1u << sub_bits); at += 1u << tail)
+                table[sub_first + at] = entry;
         }
-        --remaining[length];
-        ++code;
     }
     return used;
 }
@@ -133,12 +142,13 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
     // from the top reads only entries that still hold one literal.
     for (std::uint32_t i = main_mask + 1; i-- > 0;) {
         const std::uint32_t first = entries[i];
-        if (literal_count_of(first) != 1) continue;
-        const unsigned first_length = bits_of(first);
+        const unsigned first_length = first_length_of(first);
         const std::uint32_t second = entries[i >> first_length];
-        if (literal_count_of(second) != 1 || first_length + bits_of(second) > root_bits) continue;
-        entries[i] = (first & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift | first_length << 8 |
-                     (first_length + bits_of(second));
+        const std::uint32_t both = (first & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift |
+                                   first_length << 8 | (first_length + bits_of(second));
+        const bool pair = literal_count_of(first) == 1 && literal_count_of(second) == 1 &&
+                          first_length + bits_of(second) <= root_bits;
+        entries[i] = pair ? both : first;
     }
 }
 

@@ -485,59 +485,13 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
 
     for (;;) {
         if constexpr (!careful) {
-            // Literals and matches while both margins hold; leaves before any
-            // other symbol (end of block, no code, the long lengths of the 64 KiB
-            // variant) for the careful step. A literal entry is stored as two bytes
-            // whether it holds one or two.
             if (fast_margins()) {
-                refill_word();
-                std::uint32_t entry = literal_entries.main_entry(bitbuf);
-                auto put_literals = [&] {
-                    consume(literal_table::bits_of(entry));
-                    const auto pair = static_cast<std::uint16_t>(entry >> 16);
-                    std::memcpy(out, &pair, 2);
-                    out += literal_table::literal_count_of(entry);
-                    entry = literal_entries.main_entry(bitbuf);
-                };
-                do {
-                    refill_word();
-                    if (entry & literal_table::literals) {
-                        put_literals();
-                        if (entry & literal_table::literals) {
-                            put_literals();
-                            if (entry & literal_table::literals) {
-                                put_literals();
-                                continue;
-                            }
-                        }
-                    }
-                    if (entry & literal_table::exceptional) {
-                        if (!(entry & literal_table::subtable)) break;
-                        entry = literal_entries.sub_entry(entry, bitbuf);
-                        if (entry & literal_table::literals) {
-                            consume(literal_table::bits_of(entry));
-                            *out++ = static_cast<std::uint8_t>(entry >> 16);
-                            entry = literal_entries.main_entry(bitbuf);
-                            continue;
-                        }
-                        if (entry & literal_table::exceptional) break;
-                    }
-                    std::uint64_t looked_up = bitbuf;
-                    consume(literal_table::bits_of(entry));
-                    const std::uint32_t length = literal_table::length_of(entry, looked_up);
-                    refill_word();
-                    std::uint64_t code = distance_entries.main_entry(bitbuf);
-                    if (code & distance_table::exceptional) {
-                        if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
-                        code = distance_entries.sub_entry(code, bitbuf);
-                    }
-                    looked_up = bitbuf;
-                    consume(distance_table::bits_of(code));
-                    const std::uint32_t distance = distance_table::distance_of(code, looked_up);
-                    check_distance(distance);
-                    entry = literal_entries.main_entry(bitbuf);
-                    out = copy_match_fast(out, distance, length);
-                } while (fast_margins());
+                save();
+                run_fast(at);
+                in = at.in;
+                bitbuf = at.bitbuf;
+                bitcount = at.bitcount;
+                out = at.out;
             }
             if (in_end - in < fast_input_margin) {
                 save();
@@ -612,6 +566,79 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         }
         out = copy_match(out, distance, length);
     }
+}
+
+
+void decompressor::run_fast(cursor& at) {
+    // The hot state lives in locals for the length of the loop.
+    const std::uint8_t* in = at.in;
+    const std::uint8_t* const in_fast_end = at.in_end - fast_input_margin;
+    std::uint64_t bitbuf = at.bitbuf;
+    unsigned bitcount = at.bitcount;
+    std::uint8_t* out = at.out;
+    std::uint8_t* const base = window.data();
+    std::uint8_t* const out_fast_end = window.threshold_pointer() - fast_output_margin;
+    const std::uint32_t history = window_size;
+    const literal_table& literal_entries = literals;
+    const distance_table& distance_entries = distances;
+
+    auto refill = [&] {
+        bitbuf |= load64(in) << bitcount;
+        in += (63 - bitcount) >> 3;
+        bitcount |= refilled_bits;
+    };
+    auto consume = [&](unsigned n) {
+        bitbuf >>= n;
+        bitcount -= n;
+    };
+
+    refill();
+    std::uint32_t entry = literal_entries.main_entry(bitbuf);
+    do {
+        refill();
+        unsigned taken = 0;
+        while (entry & literal_table::literals) {
+            consume(literal_table::bits_of(entry));
+            const auto pair = static_cast<std::uint16_t>(entry >> 16);
+            std::memcpy(out, &pair, 2);
+            out += literal_table::literal_count_of(entry);
+            entry = literal_entries.main_entry(bitbuf);
+            if (++taken == fast_literal_entries) break;
+        }
+        if (taken == fast_literal_entries) continue;
+        if (entry & literal_table::exceptional) {
+            if (!(entry & literal_table::subtable)) break;
+            entry = literal_entries.sub_entry(entry, bitbuf);
+            if (entry & literal_table::literals) {
+                consume(literal_table::bits_of(entry));
+                *out++ = static_cast<std::uint8_t>(entry >> 16);
+                entry = literal_entries.main_entry(bitbuf);
+                continue;
+            }
+            if (entry & literal_table::exceptional) break;
+        }
+        std::uint64_t looked_up = bitbuf;
+        consume(literal_table::bits_of(entry));
+        const std::uint32_t length = literal_table::length_of(entry, looked_up);
+        refill();
+        std::uint64_t code = distance_entries.main_entry(bitbuf);
+        if (code & distance_table::exceptional) {
+            if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
+            code = distance_entries.sub_entry(code, bitbuf);
+        }
+        looked_up = bitbuf;
+        consume(distance_table::bits_of(code));
+        const std::uint32_t distance = distance_table::distance_of(code, looked_up);
+        // Nothing before the first byte, nothing beyond the window.
+        if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
+        entry = literal_entries.main_entry(bitbuf);
+        out = copy_match_fast(out, distance, length);
+    } while (in < in_fast_end && out < out_fast_end);
+
+    at.in = in;
+    at.bitbuf = bitbuf;
+    at.bitcount = bitcount;
+    at.out = out;
 }
 
 }  // namespace algorithm::flate

@@ -594,18 +594,26 @@ void decompressor::run_fast(cursor& at) {
 
     refill();
     std::uint32_t entry = literal_entries.main_entry(bitbuf);
+    // A main-table literal entry, then the next entry.
+    auto put_literals = [&] {
+        consume(literal_table::bits_of(entry));
+        const auto pair = static_cast<std::uint16_t>(entry >> 16);
+        std::memcpy(out, &pair, 2);
+        out += literal_table::literal_count_of(entry);
+        entry = literal_entries.main_entry(bitbuf);
+    };
     do {
         refill();
-        unsigned taken = 0;
-        while (entry & literal_table::literals) {
-            consume(literal_table::bits_of(entry));
-            const auto pair = static_cast<std::uint16_t>(entry >> 16);
-            std::memcpy(out, &pair, 2);
-            out += literal_table::literal_count_of(entry);
-            entry = literal_entries.main_entry(bitbuf);
-            if (++taken == fast_literal_entries) break;
+        if (entry & literal_table::literals) {
+            put_literals();
+            if (entry & literal_table::literals) {
+                put_literals();
+                if (entry & literal_table::literals) {
+                    put_literals();
+                    continue;
+                }
+            }
         }
-        if (taken == fast_literal_entries) continue;
         if (entry & literal_table::exceptional) {
             if (!(entry & literal_table::subtable)) break;
             entry = literal_entries.sub_entry(entry, bitbuf);

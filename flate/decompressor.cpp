@@ -594,52 +594,74 @@ void decompressor::run_fast(cursor& at) {
 
     refill();
     std::uint32_t entry = literal_entries.main_entry(bitbuf);
-    // A main-table literal entry, then the next entry.
-    auto put_literals = [&] {
-        consume(literal_table::bits_of(entry));
-        const auto pair = static_cast<std::uint16_t>(entry >> 16);
-        std::memcpy(out, &pair, 2);
-        out += literal_table::literal_count_of(entry);
-        entry = literal_entries.main_entry(bitbuf);
-    };
     do {
-        refill();
+        // Each entry is consumed before it is looked at; an entry the loop
+        // leaves to the careful step is given back.
+        std::uint64_t saved = bitbuf;
+        consume(literal_table::bits_of(entry));
         if (entry & literal_table::literals) {
-            put_literals();
+            std::uint32_t pair = entry >> 16;
+            std::uint32_t count = literal_table::literal_count_of(entry);
+            entry = literal_entries.main_entry(bitbuf);
+            std::memcpy(out, &pair, 2);
+            out += count;
+            saved = bitbuf;
+            consume(literal_table::bits_of(entry));
             if (entry & literal_table::literals) {
-                put_literals();
+                pair = entry >> 16;
+                count = literal_table::literal_count_of(entry);
+                entry = literal_entries.main_entry(bitbuf);
+                std::memcpy(out, &pair, 2);
+                out += count;
+                saved = bitbuf;
+                consume(literal_table::bits_of(entry));
                 if (entry & literal_table::literals) {
-                    put_literals();
+                    pair = entry >> 16;
+                    count = literal_table::literal_count_of(entry);
+                    entry = literal_entries.main_entry(bitbuf);
+                    refill();
+                    std::memcpy(out, &pair, 2);
+                    out += count;
                     continue;
                 }
             }
         }
         if (entry & literal_table::exceptional) {
-            if (!(entry & literal_table::subtable)) break;
+            if (!(entry & literal_table::subtable)) {
+                bitbuf = saved;
+                bitcount += literal_table::bits_of(entry);
+                break;
+            }
             entry = literal_entries.sub_entry(entry, bitbuf);
+            saved = bitbuf;
+            consume(literal_table::bits_of(entry));
             if (entry & literal_table::literals) {
-                consume(literal_table::bits_of(entry));
-                *out++ = static_cast<std::uint8_t>(entry >> 16);
+                const std::uint32_t literal = entry >> 16;
                 entry = literal_entries.main_entry(bitbuf);
+                refill();
+                *out++ = static_cast<std::uint8_t>(literal);
                 continue;
             }
-            if (entry & literal_table::exceptional) break;
+            if (entry & literal_table::exceptional) {
+                bitbuf = saved;
+                bitcount += literal_table::bits_of(entry);
+                break;
+            }
         }
-        std::uint64_t looked_up = bitbuf;
-        consume(literal_table::bits_of(entry));
-        const std::uint32_t length = literal_table::length_of(entry, looked_up);
-        refill();
+        const std::uint32_t length = literal_table::length_of(entry, saved);
         std::uint64_t code = distance_entries.main_entry(bitbuf);
+        if (bitcount < max_code + max_distance_extra + literal_table::root_bits) refill();
         if (code & distance_table::exceptional) {
             if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
             code = distance_entries.sub_entry(code, bitbuf);
         }
-        looked_up = bitbuf;
+        saved = bitbuf;
         consume(distance_table::bits_of(code));
-        const std::uint32_t distance = distance_table::distance_of(code, looked_up);
+        const std::uint32_t distance = distance_table::distance_of(code, saved);
         // Nothing before the first byte, nothing beyond the window.
         if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
         entry = literal_entries.main_entry(bitbuf);
+        refill();
         out = copy_match_fast(out, distance, length);
     } while (in < in_fast_end && out < out_fast_end);
 

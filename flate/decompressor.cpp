@@ -672,7 +672,7 @@ void decompressor::run_fast(cursor& at) {
         }
         const std::uint32_t length = literal_table::length_of(entry, saved);
         std::uint64_t code = distance_entries.main_entry(bitbuf);
-        if (bitcount < max_code + max_distance_extra + literal_table::root_bits) refill();
+        refill();
         if (code & distance_table::exceptional) {
             if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
             code = distance_entries.sub_entry(code, bitbuf);

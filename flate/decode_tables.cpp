@@ -137,18 +137,33 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
     fill(entries.data(), root_bits, lengths, 288, no_code | exceptional, make, pointer);
 
     // Pairs: where a literal's code leaves room in the main table's bits
-    // for a second literal's whole code, the slot takes both. Slot i's
-    // second code starts at slot i >> length, a lower slot, so going down
-    // from the top reads only entries that still hold one literal.
-    for (std::uint32_t i = main_mask + 1; i-- > 0;) {
-        const std::uint32_t first = entries[i];
-        const unsigned first_length = first_length_of(first);
-        const std::uint32_t second = entries[i >> first_length];
-        const std::uint32_t both = (first & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift |
-                                   first_length << 8 | (first_length + bits_of(second));
-        const bool pair = literal_count_of(first) == 1 && literal_count_of(second) == 1 &&
-                          first_length + bits_of(second) <= root_bits;
-        entries[i] = pair ? both : first;
+    // for a second literal's whole code, the slot takes both. The slots of
+    // a literal of `length` bits are its reversed code followed by every
+    // pattern k of the remaining bits, and k is also the slot of what comes
+    // next. A slot that already holds a pair still holds its first literal
+    // as a single one, so the order of the literals does not matter.
+    std::array<int, max_length + 1> count{};
+    for (int s = 0; s < 288; ++s) ++count[lengths[s]];
+    count[0] = 0;
+    std::array<std::uint32_t, max_length + 1> next{};  // canonical code of each length
+    std::uint32_t code = 0;
+    for (unsigned length = 1; length <= max_length; ++length) next[length] = code = (code + count[length - 1]) << 1;
+    unsigned shortest = max_length;
+    for (int s = 0; s < 256; ++s)
+        if (lengths[s] != 0) shortest = std::min<unsigned>(shortest, lengths[s]);
+    for (int s = 0; s < 256; ++s) {
+        const unsigned length = lengths[s];
+        if (length == 0) continue;
+        const std::uint32_t first = reversed(next[length]++, length);
+        if (length + shortest > root_bits) continue;
+        const std::uint32_t single = entries[first];
+        for (std::uint32_t k = 0; k < 1u << (root_bits - length); ++k) {
+            const std::uint32_t second = entries[k];
+            const unsigned total = length + first_length_of(second);
+            const std::uint32_t both = (single & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift |
+                                       length << 8 | total;
+            entries[first | k << length] = (second & literals) && total <= root_bits ? both : single;
+        }
     }
 }
 

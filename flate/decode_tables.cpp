@@ -160,8 +160,8 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
         for (std::uint32_t k = 0; k < 1u << (root_bits - length); ++k) {
             const std::uint32_t second = entries[k];
             const unsigned total = length + first_length_of(second);
-            const std::uint32_t both = (single & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift |
-                                       length << 8 | total;
+            const std::uint32_t both =
+                (single & 0xFF0000) | (second & 0xFF0000) << 8 | 2u << literal_count_shift | length << 8 | total;
             entries[first | k << length] = (second & literals) && total <= root_bits ? both : single;
         }
     }

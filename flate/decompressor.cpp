@@ -590,7 +590,6 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
     }
 }
 
-
 void decompressor::run_fast(cursor& at) {
     // The hot state lives in locals for the length of the loop.
     const std::uint8_t* in = at.in;

@@ -1,8 +1,8 @@
 // Decodes the canonical Huffman codes of Deflate (RFC 1951, 3.2.2), built
 // from code lengths alone: `limit[L]`, the end of the codes of up to L bits
 // in the 15-bit space (first bit most significant), `offset[L]`, where the
-// symbols of length L start in `symbols`, and `length_table`, the length of
-// every code of up to 8 bits by its top 8 bits.
+// symbols of length L start in `symbols`, and `short_codes`, the symbol and
+// length of every code of up to 8 bits by its top 8 bits.
 //
 // `build` is where a block's code lengths are accepted or refused; the
 // decompressor's loops then decode through the tables of decode_tables.h,
@@ -57,7 +57,10 @@ private:
     std::array<std::int32_t, max_length + 1> limit{};
     std::array<std::int32_t, max_length + 1> offset{};
     std::vector<std::uint16_t> symbols;
-    std::array<std::uint8_t, 256> length_table{};
+    // By the top `short_bits` bits: symbol << 4 | length for a code of up to
+    // that many bits, 0 for a longer code.
+    static constexpr int short_bits = 8;
+    std::array<std::uint16_t, 1 << short_bits> short_codes{};
 };
 
 }  // namespace algorithm::flate

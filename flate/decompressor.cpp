@@ -193,8 +193,6 @@ decompressor::decompressor(stream::input& source, int extent, bool give_back_bit
       long_lengths(explicit_extent && window_size == 65536),
       block_input(source, block_size),
       bits(&block_input),
-      literal_decoder(max_literal_codes),
-      distance_decoder(max_distance_codes),
       window(window_size, sink()) {}
 
 std::uint32_t decompressor::window_size_for(int extent) {
@@ -319,8 +317,6 @@ void decompressor::read_fixed_codes() {
     std::fill(literal_lengths.begin() + 280, literal_lengths.end(), 8);
     std::fill(distance_lengths.begin(), distance_lengths.begin() + 32, 5);
     std::fill(distance_lengths.begin() + 32, distance_lengths.end(), 0);
-    literal_decoder.build(literal_lengths.data());
-    distance_decoder.build(distance_lengths.data());
     literals.build(literal_lengths.data(), long_lengths);
     distances.build(distance_lengths.data());
     fixed_ready = true;
@@ -367,16 +363,13 @@ void decompressor::read_dynamic_codes() {
     std::copy(lengths.begin(), lengths.begin() + literal_count, literal_lengths.begin());
     distance_lengths.fill(0);
     std::copy(lengths.begin() + literal_count, lengths.begin() + total, distance_lengths.begin());
-    literal_decoder.build(literal_lengths.data());
+    huffman_decoder::check(literal_lengths.data(), max_literal_codes);
     literals.build(literal_lengths.data(), long_lengths);
     // Every distance length 0 means the block has no matches at all
     // (RFC 1951, 3.2.7); encoders write that for blocks of literals only.
     const bool no_distances =
         std::all_of(distance_lengths.begin(), distance_lengths.end(), [](std::uint8_t length) { return length == 0; });
-    if (no_distances)
-        distance_decoder.build_empty();
-    else
-        distance_decoder.build(distance_lengths.data());
+    if (!no_distances) huffman_decoder::check(distance_lengths.data(), max_distance_codes);
     distances.build(distance_lengths.data());
 }
 
@@ -533,7 +526,7 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         std::uint32_t entry = literal_entries.lookup(bitbuf);
         if (entry & literal_table::no_code) {
             check_end(max_code);
-            literal_decoder.reject_codeword();
+            huffman_decoder::reject_codeword();
         }
         if (entry & literal_table::literals) {
             // Only the first literal of an entry that holds two.
@@ -572,7 +565,7 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         std::uint64_t code = distance_entries.lookup(bitbuf);
         if (code & distance_table::exceptional) {
             check_end(max_code);
-            distance_decoder.reject_codeword();
+            huffman_decoder::reject_codeword();
         }
         looked_up = bitbuf;
         consume(distance_table::bits_of(code));
@@ -673,7 +666,7 @@ void decompressor::run_fast(cursor& at) {
         std::uint64_t code = distance_entries.main_entry(bitbuf);
         refill();
         if (code & distance_table::exceptional) {
-            if (!(code & distance_table::subtable)) distance_decoder.reject_codeword();
+            if (!(code & distance_table::subtable)) huffman_decoder::reject_codeword();
             code = distance_entries.sub_entry(code, bitbuf);
         }
         saved = bitbuf;

@@ -79,21 +79,21 @@ private:
     bool finished = false;
     bool in_block = false;      // a Huffman block's data is partly decoded
     bool last_block = false;    // that block has BFINAL set
-    bool fixed_ready = false;   // the decoders hold the fixed codes
+    bool fixed_ready = false;   // the tables hold the fixed codes
     bool source_ended = false;  // the source delivered its last byte
 
-    huffman_decoder literal_decoder;
+    // The current block's codes: their lengths, checked by `huffman_decoder`
+    // and decoded through the loops' tables; the code-length code of a
+    // dynamic header is decoded by `length_decoder`.
     std::array<std::uint8_t, 288> literal_lengths{};
     int literal_count = 0;
-    huffman_decoder distance_decoder;
+    literal_table literals;
     std::array<std::uint8_t, 50> distance_lengths{};
     int distance_count = 0;
+    distance_table distances;
     huffman_decoder length_decoder{19};
     std::array<std::uint8_t, 19> length_lengths{};
     int length_count = 0;
-    // The loops' tables of the current block's codes.
-    literal_table literals;
-    distance_table distances;
 
     flate::window window;
 };

@@ -23,26 +23,36 @@ static_assert(288 < 4096 && huffman_decoder::max_length < 16, "a short code fits
 
 huffman_decoder::huffman_decoder(int symbol_count) : symbol_count_(symbol_count), symbols(symbol_count) {}
 
-void huffman_decoder::build(const std::uint8_t* lengths) {
-    assigned = 0;  // unusable until this build succeeds
+void huffman_decoder::check(const std::uint8_t* lengths, int symbol_count) {
     std::array<std::int32_t, max_length + 1> count{};
-    for (int j = 0; j < symbol_count_; ++j) {
+    for (int j = 0; j < symbol_count; ++j) {
         if (lengths[j] > max_length) fail("codeword is too long");
         ++count[lengths[j]];
     }
+    std::int32_t h = 0;
+    for (int length = 1; length <= max_length; ++length) {
+        h += count[length] << (max_length - length);
+        if (h > code_space) fail("invalid codeword size set");
+    }
+    // A complete code, or exactly half of the space (as a single 1-bit code).
+    if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
+}
+
+void huffman_decoder::build(const std::uint8_t* lengths) {
+    assigned = 0;  // unusable until this build succeeds
+    check(lengths, symbol_count_);
+    std::array<std::int32_t, max_length + 1> count{};
+    for (int j = 0; j < symbol_count_; ++j) ++count[lengths[j]];
     count[0] = 0;
 
     std::array<std::int32_t, max_length + 1> next{};
     std::int32_t h = 0;
     for (int length = 1; length <= max_length; ++length) {
         h += count[length] << (max_length - length);
-        if (h > code_space) fail("invalid codeword size set");
         limit[length] = h;
         offset[length] = offset[length - 1] + count[length - 1];
         next[length] = offset[length];
     }
-    // A complete code, or exactly half of the space (as a single 1-bit code).
-    if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
 
     for (int j = 0; j < symbol_count_; ++j)
         if (lengths[j] != 0) symbols[next[lengths[j]]++] = static_cast<std::uint16_t>(j);
@@ -94,7 +104,7 @@ std::uint32_t huffman_decoder::lookup(std::uint64_t bits) const {
     return entry_of(reverse_bits(static_cast<std::uint32_t>(bits & 0x7FFF), max_length));
 }
 
-void huffman_decoder::reject_codeword() const { fail("too many codewords"); }
+void huffman_decoder::reject_codeword() { fail("too many codewords"); }
 
 int huffman_decoder::decode(bit_input& bits) const {
     const std::uint32_t code = bits.peek15();

@@ -28,6 +28,9 @@ public:
     // Builds the code from one length per symbol (0: no code), `symbol_count`
     // of them. Throws when the lengths do not make a usable code.
     void build(const std::uint8_t* lengths);
+    // Throws what `build` would throw for these lengths, builds nothing:
+    // for codes that are decoded through other tables.
+    static void check(const std::uint8_t* lengths, int symbol_count);
     // A code with no symbols at all, which decodes nothing: the distance
     // code of a block that holds literals only may have no lengths.
     void build_empty();
@@ -41,7 +44,7 @@ public:
     // 0. The entry of the code they start with; 0 when no code does.
     std::uint32_t lookup(std::uint64_t bits) const;
     // Throws the error of a bit pattern outside the assigned codes.
-    [[noreturn]] void reject_codeword() const;
+    [[noreturn]] static void reject_codeword();
 
     int symbol_count() const { return symbol_count_; }
 

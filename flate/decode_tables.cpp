@@ -136,9 +136,23 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
     auto pointer = [](std::uint32_t first, unsigned bits) { return first << 16 | exceptional | subtable | bits << 8; };
     fill(entries.data(), root_bits, lengths, 288, no_code | exceptional, make, pointer);
 
-    // Pairs: where a literal's code leaves room in the main table's bits
-    // for a second literal's whole code, the slot takes both. The slots of
-    // a literal of `length` bits are its reversed code followed by every
+    // Pairs, for a block of mostly literals: the code lengths tell how
+    // likely each symbol is (a code of n bits stands for a share of 2^-n),
+    // and pairs pay only where literals follow literals. Elsewhere their
+    // variable step costs the decoding loop more than they save.
+    std::uint32_t literal_space = 0;  // in units of 2^-15 of the code space
+    unsigned shortest = max_length;
+    for (int s = 0; s < 256; ++s) {
+        if (lengths[s] == 0) continue;
+        literal_space += 1u << (max_length - lengths[s]);
+        shortest = std::min<unsigned>(shortest, lengths[s]);
+    }
+    pairs = literal_space >= pair_eighths * (1u << max_length) / 8 && 2 * shortest <= root_bits;
+    if (!pairs) return;
+
+    // Where a literal's code leaves room in the main table's bits for a
+    // second literal's whole code, the slot takes both. The slots of a
+    // literal of `length` bits are its reversed code followed by every
     // pattern k of the remaining bits, and k is also the slot of what comes
     // next. A slot that already holds a pair still holds its first literal
     // as a single one, so the order of the literals does not matter.
@@ -148,9 +162,6 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
     std::array<std::uint32_t, max_length + 1> next{};  // canonical code of each length
     std::uint32_t code = 0;
     for (unsigned length = 1; length <= max_length; ++length) next[length] = code = (code + count[length - 1]) << 1;
-    unsigned shortest = max_length;
-    for (int s = 0; s < 256; ++s)
-        if (lengths[s] != 0) shortest = std::min<unsigned>(shortest, lengths[s]);
     for (int s = 0; s < 256; ++s) {
         const unsigned length = lengths[s];
         if (length == 0) continue;

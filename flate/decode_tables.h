@@ -52,9 +52,9 @@ constexpr std::uint32_t table_bound(std::uint32_t symbols, unsigned root) {
 //   6       no code
 //   5..0    bits the entry takes: all its literals' codes, or a length's
 //           code and extra bits
-// Two literals share an entry of the main table when both codes fit in its
-// `root_bits`; such an entry is also a valid single literal, by its first
-// code length and first byte.
+// In a block of mostly literals, two literals share an entry of the main
+// table when both codes fit in its `root_bits`; such an entry is also a
+// valid single literal, by its first code length and first byte.
 class literal_table {
 public:
     static constexpr unsigned root_bits = 11;
@@ -67,6 +67,9 @@ public:
     // 288 symbols, each code up to 15 bits: 2048 + 921 entries.
     static constexpr std::uint32_t size = table_bound(288, root_bits);
     static_assert(size == 2969, "the literal/length bound");
+
+    // Pairs are made when literals hold at least 7/8 of the code space.
+    static constexpr std::uint32_t pair_eighths = 7;
 
     // `lengths`: 288 code lengths of an accepted code. With
     // `long_lengths` (the 64 KiB variant), lengths that may come out as 258
@@ -86,6 +89,9 @@ public:
         return entry & subtable ? sub_entry(entry, bits) : entry;
     }
 
+    // Some entries hold two literals.
+    bool has_pairs() const { return pairs; }
+
     static unsigned bits_of(std::uint32_t entry) { return entry & 63; }
     static unsigned first_length_of(std::uint32_t entry) { return (entry >> 8) & 15; }
     static unsigned literal_count_of(std::uint32_t entry) { return (entry >> literal_count_shift) & 3; }
@@ -100,6 +106,7 @@ public:
 private:
     static constexpr std::uint32_t main_mask = (1u << root_bits) - 1;
     std::array<std::uint32_t, size> entries{};
+    bool pairs = false;
 };
 
 // Distance entries, 64 bits:

@@ -140,7 +140,9 @@ static_assert(window::copy_slack >= 15, "word copies overrun a match by up to 15
 // by words from 8 bytes, and a run of one byte as 16-byte stores. The
 // stores may run up to 31 bytes past the match. Periods of 2 to 7 bytes,
 // rare, go to the careful step's copy.
-std::uint8_t* copy_match_fast(std::uint8_t* out, std::uint32_t distance, std::uint32_t length) {
+// Inlined into both fast loops, where it overlaps the next lookup.
+[[gnu::always_inline]] inline std::uint8_t* copy_match_fast(std::uint8_t* out, std::uint32_t distance,
+                                                            std::uint32_t length) {
     std::uint8_t* const end = out + length;
     const std::uint8_t* from = out - distance;
     if (distance >= 16) {
@@ -502,7 +504,10 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if constexpr (!careful) {
             if (fast_margins()) {
                 save();
-                run_fast(at);
+                if (literals.has_pairs())
+                    run_fast<true>(at);
+                else
+                    run_fast<false>(at);
                 in = at.in;
                 bitbuf = at.bitbuf;
                 bitcount = at.bitcount;
@@ -583,6 +588,7 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
     }
 }
 
+template <bool pairs>
 void decompressor::run_fast(cursor& at) {
     // The hot state lives in locals for the length of the loop.
     const std::uint8_t* in = at.in;
@@ -606,6 +612,18 @@ void decompressor::run_fast(cursor& at) {
         bitcount -= n;
     };
 
+    // A literal entry: with pairs, stored as two bytes whether it holds one
+    // or two.
+    auto put = [&out](std::uint32_t literals, std::uint32_t count) {
+        if constexpr (pairs) {
+            const auto two = static_cast<std::uint16_t>(literals);
+            std::memcpy(out, &two, 2);
+            out += count;
+        } else {
+            *out++ = static_cast<std::uint8_t>(literals);
+        }
+    };
+
     refill();
     std::uint32_t entry = literal_entries.main_entry(bitbuf);
     do {
@@ -617,16 +635,14 @@ void decompressor::run_fast(cursor& at) {
             std::uint32_t pair = entry >> 16;
             std::uint32_t count = literal_table::literal_count_of(entry);
             entry = literal_entries.main_entry(bitbuf);
-            std::memcpy(out, &pair, 2);
-            out += count;
+            put(pair, count);
             saved = bitbuf;
             consume(literal_table::bits_of(entry));
             if (entry & literal_table::literals) {
                 pair = entry >> 16;
                 count = literal_table::literal_count_of(entry);
                 entry = literal_entries.main_entry(bitbuf);
-                std::memcpy(out, &pair, 2);
-                out += count;
+                put(pair, count);
                 saved = bitbuf;
                 consume(literal_table::bits_of(entry));
                 if (entry & literal_table::literals) {
@@ -634,8 +650,7 @@ void decompressor::run_fast(cursor& at) {
                     count = literal_table::literal_count_of(entry);
                     entry = literal_entries.main_entry(bitbuf);
                     refill();
-                    std::memcpy(out, &pair, 2);
-                    out += count;
+                    put(pair, count);
                     continue;
                 }
             }

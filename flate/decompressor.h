@@ -62,6 +62,7 @@ private:
     outcome decode_data(stream::size_type stop_at);
     template <bool careful>
     outcome run(cursor& at, stream::size_type stop_at);
+    template <bool pairs>
     void run_fast(cursor& at);
 
     static std::uint32_t window_size_for(int extent);

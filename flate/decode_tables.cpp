@@ -190,4 +190,10 @@ void distance_table::build(const std::uint8_t* lengths) {
     fill(entries.data(), root_bits, lengths, 50, exceptional, make, pointer);
 }
 
+void code_length_table::build(const std::uint8_t* lengths) {
+    auto make = [](int symbol, int length) { return static_cast<std::uint16_t>(symbol << 8 | length); };
+    auto pointer = [](std::uint32_t, unsigned) -> std::uint16_t { return 0; };  // codes fit the root bits
+    fill(entries.data(), root_bits, lengths, 19, std::uint16_t{0}, make, pointer);
+}
+
 }  // namespace algorithm::flate

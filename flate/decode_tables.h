@@ -149,4 +149,18 @@ private:
     std::array<std::uint64_t, size> entries{};
 };
 
+// The code-length code of a dynamic header: 19 symbols of at most 7 bits,
+// one lookup each. Entries: symbol << 8 | code length; 0 for no code.
+class code_length_table {
+public:
+    static constexpr unsigned root_bits = 7;
+
+    // `lengths`: 19 code lengths (0 to 7) of an accepted code.
+    void build(const std::uint8_t* lengths);
+    std::uint32_t entry(std::uint64_t bits) const { return entries[bits & ((1u << root_bits) - 1)]; }
+
+private:
+    std::array<std::uint16_t, 1u << root_bits> entries{};
+};
+
 }  // namespace algorithm::flate

@@ -28,6 +28,11 @@ void store64(void* p, std::uint64_t word) { std::memcpy(p, &word, sizeof word); 
 constexpr std::uint8_t length_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 constexpr int max_literal_codes = 288;
+// A dynamic header takes at most 14 + 19 * 3 bits and then 7 bits of code
+// for each of at most 340 lengths (a repeat covers at least 3 lengths with
+// at most 7 + 7 bits).
+constexpr std::uint32_t header_bytes = 512;
+static_assert((14 + 19 * 3 + 340 * 7 + 7) / 8 + 8 <= header_bytes, "a whole header fits");
 constexpr int max_distance_codes = 50;
 // Both tables of a dynamic header live in one array.
 constexpr int max_header_lengths = 340;
@@ -214,18 +219,6 @@ std::uint32_t decompressor::take(int n) {
     return value;
 }
 
-int decompressor::decode_checked(const huffman_decoder& decoder) {
-    int symbol;
-    try {
-        symbol = decoder.decode(bits);
-    } catch (const algorithm::exception&) {
-        check_input();  // a code cut off by the end is the end's fault
-        throw;
-    }
-    check_input();
-    return symbol;
-}
-
 stream::size_type decompressor::copy_to(stream::output& target) {
     stream::size_type start = target.position();
     bits.set_source(&block_input);
@@ -326,6 +319,52 @@ void decompressor::read_fixed_codes() {
 
 void decompressor::read_dynamic_codes() {
     fixed_ready = false;
+    // The header is read from the block buffer with a bit buffer of its
+    // own, a byte at a time, and fails exactly where `bit_input` would: a
+    // field or code fails when a bit it takes lies past the end of the
+    // source. With `header_bytes` in the buffer, only the end of the source
+    // stops it.
+    cursor at = take_over_bits();
+    while (block_input.available() < header_bytes && !source_ended) {
+        if (block_input.refill() == 0) source_ended = true;
+        at.in = block_input.data();
+        at.in_end = block_input.data() + block_input.available();
+    }
+    auto pull_byte = [&at] {
+        std::uint64_t byte = 0;
+        if (at.missing == 0 && at.in < at.in_end)
+            byte = *at.in++;
+        else
+            ++at.missing;
+        at.bitbuf |= byte << at.bitcount;
+        at.bitcount += 8;
+    };
+    auto check_end = [&at](unsigned needed) {
+        if (at.bitcount < needed + 8 * static_cast<unsigned>(at.missing)) fail("unexpected end of compressed data");
+    };
+    auto take = [&](unsigned n) {
+        while (at.bitcount < n) pull_byte();
+        const auto value = static_cast<std::uint32_t>(at.bitbuf & ((std::uint64_t{1} << n) - 1));
+        at.bitbuf >>= n;
+        at.bitcount -= n;
+        check_end(0);
+        return value;
+    };
+    // A pattern outside the code is the end's fault if its 15 bits reach
+    // past the end.
+    auto decode = [&](const code_length_table& table) {
+        while (at.bitcount < max_code) pull_byte();
+        const std::uint32_t entry = table.entry(at.bitbuf);
+        if (entry == 0) {
+            check_end(max_code);
+            huffman_decoder::reject_codeword();
+        }
+        at.bitbuf >>= entry & 15;
+        at.bitcount -= entry & 15;
+        check_end(0);
+        return static_cast<int>(entry >> 8);
+    };
+
     literal_count = static_cast<int>(take(5)) + 257;
     distance_count = static_cast<int>(take(explicit_extent ? 5 : 6)) + 1;
     // The 6-bit count of the larger windows can announce 64 distance codes.
@@ -335,12 +374,13 @@ void decompressor::read_dynamic_codes() {
     length_count = static_cast<int>(take(4)) + 4;
     length_lengths.fill(0);
     for (int i = 0; i < length_count; ++i) length_lengths[length_order[i]] = static_cast<std::uint8_t>(take(3));
-    length_decoder.build(length_lengths.data());
+    huffman_decoder::check(length_lengths.data(), 19);
+    length_codes.build(length_lengths.data());
 
     std::array<std::uint8_t, max_header_lengths> lengths{};
     const int total = literal_count + distance_count;
     for (int i = 0; i < total;) {
-        int symbol = decode_checked(length_decoder);
+        int symbol = decode(length_codes);
         if (symbol < 16) {
             lengths[i++] = static_cast<std::uint8_t>(symbol);
             continue;
@@ -361,6 +401,8 @@ void decompressor::read_dynamic_codes() {
         std::fill(lengths.begin() + i, lengths.begin() + i + repeat, value);
         i += repeat;
     }
+    hand_back_bits(at);
+
     literal_lengths.fill(0);
     std::copy(lengths.begin(), lengths.begin() + literal_count, literal_lengths.begin());
     distance_lengths.fill(0);
@@ -375,11 +417,10 @@ void decompressor::read_dynamic_codes() {
     distances.build(distance_lengths.data());
 }
 
-decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
-    // The loops read the block buffer directly. The whole bytes the bit
-    // reader holds go back to the buffer first, so that every whole byte in
-    // the loops' bit buffer lies just before their input pointer and can be
-    // stepped back over.
+decompressor::cursor decompressor::take_over_bits() {
+    // The whole bytes the bit reader holds go back to the block buffer
+    // first, so that every whole byte in the cursor's bit buffer lies just
+    // before its input pointer and can be stepped back over.
     bit_input::state held = bits.save();
     const int partial = held.bit_count % 8;
     for (int k = held.bit_count / 8; k > 0; --k) {
@@ -388,12 +429,30 @@ decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
         else
             block_input.unget(static_cast<int>((held.low_bits >> (partial + 8 * (k - 1))) & 0xFF));
     }
-    cursor at{block_input.data(),
-              block_input.data() + block_input.available(),
-              held.low_bits & ((1u << partial) - 1),
-              static_cast<unsigned>(partial),
-              0,
-              window.data() + window.used};
+    return {block_input.data(),
+            block_input.data() + block_input.available(),
+            held.low_bits & ((1u << partial) - 1),
+            static_cast<unsigned>(partial),
+            0,
+            window.data() + window.used};
+}
+
+void decompressor::hand_back_bits(cursor& at) {
+    // The bit reader holds at most 32 bits.
+    while (at.bitcount > 32) {
+        if (at.missing > 0)
+            --at.missing;
+        else
+            --at.in;
+        at.bitcount -= 8;
+    }
+    block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()));
+    bits.restore({static_cast<std::uint32_t>(at.bitbuf), static_cast<int>(at.bitcount), at.missing});
+}
+
+decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
+    // The loops read the block buffer directly.
+    cursor at = take_over_bits();
     outcome result;
     for (;;) {
         if (!source_ended) {
@@ -412,16 +471,7 @@ decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
         break;
     }
     window.used = static_cast<std::uint32_t>(at.out - window.data());
-    // Hand the bits back to the bit reader, which holds at most 32.
-    while (at.bitcount > 32) {
-        if (at.missing > 0)
-            --at.missing;
-        else
-            --at.in;
-        at.bitcount -= 8;
-    }
-    block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()));
-    bits.restore({static_cast<std::uint32_t>(at.bitbuf), static_cast<int>(at.bitcount), at.missing});
+    hand_back_bits(at);
     return result;
 }
 

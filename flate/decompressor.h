@@ -63,11 +63,13 @@ private:
     template <bool careful>
     outcome run(cursor& at, stream::size_type stop_at);
     template <bool pairs>
-    void run_fast(cursor& at);
+    [[gnu::aligned(64)]] void run_fast(cursor& at);
+    // The bit reader's state as a cursor on the block buffer, and back.
+    cursor take_over_bits();
+    void hand_back_bits(cursor& at);
 
     static std::uint32_t window_size_for(int extent);
     std::uint32_t take(int n);
-    int decode_checked(const huffman_decoder& decoder);
     void check_input() const;
     [[noreturn]] static void fail(const char* message);
 
@@ -84,16 +86,15 @@ private:
     bool source_ended = false;  // the source delivered its last byte
 
     // The current block's codes: their lengths, checked by `huffman_decoder`
-    // and decoded through the loops' tables; the code-length code of a
-    // dynamic header is decoded by `length_decoder`.
+    // and decoded through tables.
     std::array<std::uint8_t, 288> literal_lengths{};
     int literal_count = 0;
     literal_table literals;
     std::array<std::uint8_t, 50> distance_lengths{};
     int distance_count = 0;
     distance_table distances;
-    huffman_decoder length_decoder{19};
     std::array<std::uint8_t, 19> length_lengths{};
+    code_length_table length_codes;
     int length_count = 0;
 
     flate::window window;

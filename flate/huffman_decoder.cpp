@@ -12,8 +12,6 @@ constexpr std::int32_t code_space = 1 << huffman_decoder::max_length;
 
 // Entries: 16 bits of symbol, then the code length (up to 15) twice.
 static_assert(huffman_decoder::max_length < 256, "a code length fits its field");
-// Short codes: a symbol below 4096 and a length below 16.
-static_assert(288 < 4096 && huffman_decoder::max_length < 16, "a short code fits its slot");
 
 [[noreturn]] void fail(const char* message) {
     throw algorithm::exception(message, "algorithm::flate::huffman_decoder");
@@ -40,34 +38,32 @@ void huffman_decoder::check(const std::uint8_t* lengths, int symbol_count) {
 
 void huffman_decoder::build(const std::uint8_t* lengths) {
     assigned = 0;  // unusable until this build succeeds
-    check(lengths, symbol_count_);
     std::array<std::int32_t, max_length + 1> count{};
-    for (int j = 0; j < symbol_count_; ++j) ++count[lengths[j]];
+    for (int j = 0; j < symbol_count_; ++j) {
+        if (lengths[j] > max_length) fail("codeword is too long");
+        ++count[lengths[j]];
+    }
     count[0] = 0;
 
     std::array<std::int32_t, max_length + 1> next{};
     std::int32_t h = 0;
+    std::int32_t f = 0;
     for (int length = 1; length <= max_length; ++length) {
         h += count[length] << (max_length - length);
+        if (h > code_space) fail("invalid codeword size set");
         limit[length] = h;
         offset[length] = offset[length - 1] + count[length - 1];
         next[length] = offset[length];
+        if (length <= 8) {
+            std::fill(length_table.begin() + f, length_table.begin() + (h >> 7), static_cast<std::uint8_t>(length));
+            f = h >> 7;
+        }
     }
+    // A complete code, or exactly half of the space (as a single 1-bit code).
+    if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
 
     for (int j = 0; j < symbol_count_; ++j)
         if (lengths[j] != 0) symbols[next[lengths[j]]++] = static_cast<std::uint16_t>(j);
-    // The codes of up to 8 bits in canonical order fill `short_codes` from
-    // the start, each over the slots its code begins.
-    std::int32_t slot = 0;
-    for (int length = 1; length <= short_bits; ++length) {
-        for (std::int32_t i = offset[length]; i < offset[length] + count[length]; ++i) {
-            const auto entry = static_cast<std::uint16_t>(symbols[i] << 4 | length);
-            const std::int32_t end = slot + (1 << (short_bits - length));
-            std::fill(short_codes.begin() + slot, short_codes.begin() + end, entry);
-            slot = end;
-        }
-    }
-    std::fill(short_codes.begin() + slot, short_codes.end(), std::uint16_t{0});
     assigned = offset[max_length] + count[max_length];
 }
 
@@ -76,17 +72,15 @@ void huffman_decoder::build_empty() {
     assigned = 0;
     limit.fill(0);
     offset.fill(0);
-    short_codes.fill(0);
+    length_table.fill(0);
 }
 
 std::uint32_t huffman_decoder::entry_of(std::uint32_t c) const {
     auto code = static_cast<std::int32_t>(c);
     int length;
-    if (code < limit[short_bits]) {
-        const std::uint16_t entry = short_codes[code >> (max_length - short_bits)];
-        return make_entry(entry >> 4, entry & 15);
-    }
-    if (code < limit[10])
+    if (code < limit[8])
+        length = length_table[code >> 7];
+    else if (code < limit[10])
         length = code < limit[9] ? 9 : 10;
     else if (code < limit[11])
         length = 11;
@@ -107,13 +101,7 @@ std::uint32_t huffman_decoder::lookup(std::uint64_t bits) const {
 void huffman_decoder::reject_codeword() { fail("too many codewords"); }
 
 int huffman_decoder::decode(bit_input& bits) const {
-    const std::uint32_t code = bits.peek15();
-    if (static_cast<std::int32_t>(code) < limit[short_bits]) {
-        const std::uint16_t entry = short_codes[code >> (max_length - short_bits)];
-        bits.drop(entry & 15);
-        return entry >> 4;
-    }
-    std::uint32_t entry = entry_of(code);
+    std::uint32_t entry = entry_of(bits.peek15());
     if (entry == 0) {
         bits.drop(max_length);
         reject_codeword();

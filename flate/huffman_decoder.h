@@ -1,13 +1,15 @@
 // Decodes the canonical Huffman codes of Deflate (RFC 1951, 3.2.2), built
 // from code lengths alone: `limit[L]`, the end of the codes of up to L bits
 // in the 15-bit space (first bit most significant), `offset[L]`, where the
-// symbols of length L start in `symbols`, and `short_codes`, the symbol and
-// length of every code of up to 8 bits by its top 8 bits.
+// symbols of length L start in `symbols`, and `length_table`, the length of
+// every code of up to 8 bits by its top 8 bits.
 //
-// `build` is where a block's code lengths are accepted or refused; the
-// decompressor's loops then decode through the tables of decode_tables.h,
-// built from the same lengths, and report a bit pattern outside the code
-// through `reject_codeword`.
+// The rules for which lengths make a usable code live here, in `check`,
+// and so do the errors of a code: the decompressor checks each block's
+// lengths with `check`, decodes through the tables of decode_tables.h built
+// from the same lengths, and reports a bit pattern outside the code through
+// `reject_codeword`. Decoding bit by bit from the canonical structure is
+// the reference those tables are tested against.
 #pragma once
 
 #include <array>
@@ -60,10 +62,7 @@ private:
     std::array<std::int32_t, max_length + 1> limit{};
     std::array<std::int32_t, max_length + 1> offset{};
     std::vector<std::uint16_t> symbols;
-    // By the top `short_bits` bits: symbol << 4 | length for a code of up to
-    // that many bits, 0 for a longer code.
-    static constexpr int short_bits = 8;
-    std::array<std::uint16_t, 1 << short_bits> short_codes{};
+    std::array<std::uint8_t, 256> length_table{};
 };
 
 }  // namespace algorithm::flate

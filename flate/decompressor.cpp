@@ -193,11 +193,15 @@ struct decompressor::cursor {
 };
 
 decompressor::decompressor(stream::input& source, int extent, bool give_back_bits)
+    : decompressor(source, extent, give_back_bits, active()) {}
+
+decompressor::decompressor(stream::input& source, int extent, bool give_back_bits, fast_loops loops)
     : generator_input(&source),
       explicit_extent(extent != 0),
       give_back_bits(give_back_bits),
       window_size(window_size_for(extent != 0 ? extent : source.get())),
       long_lengths(explicit_extent && window_size == 65536),
+      loops(loops),
       block_input(source, block_size),
       bits(&block_input),
       window(window_size, sink()) {}
@@ -554,10 +558,7 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
         if constexpr (!careful) {
             if (fast_margins()) {
                 save();
-                if (literals.has_pairs())
-                    run_fast<true>(at);
-                else
-                    run_fast<false>(at);
+                run_fast(at);
                 in = at.in;
                 bitbuf = at.bitbuf;
                 bitcount = at.bitcount;
@@ -638,8 +639,37 @@ decompressor::outcome decompressor::run(cursor& at, stream::size_type stop_at) {
     }
 }
 
-template <bool pairs>
 void decompressor::run_fast(cursor& at) {
+    const bool pairs = literals.has_pairs();
+#if defined(__x86_64__)
+    if (loops == fast_loops::bmi2) {
+        if (pairs)
+            fast_bmi2<true>(at);
+        else
+            fast_bmi2<false>(at);
+        return;
+    }
+#endif
+    if (pairs)
+        fast_portable<true>(at);
+    else
+        fast_portable<false>(at);
+}
+
+template <bool pairs>
+void decompressor::fast_portable(cursor& at) {
+    fast_rounds<pairs>(at);
+}
+
+#if defined(__x86_64__)
+template <bool pairs>
+void decompressor::fast_bmi2(cursor& at) {
+    fast_rounds<pairs>(at);
+}
+#endif
+
+template <bool pairs>
+[[gnu::always_inline]] inline void decompressor::fast_rounds(cursor& at) {
     // The hot state lives in locals for the length of the loop.
     const std::uint8_t* in = at.in;
     const std::uint8_t* const in_fast_end = at.in_end - fast_input_margin;

@@ -48,6 +48,16 @@ public:
     // Returns the read-ahead to the source; may be called more than once.
     void finish() override;
 
+    // The fast loops, compiled for any processor and, on x86-64, once more
+    // with BMI2's shifts and bit extraction. The BMI2 loops are chosen once,
+    // where the processor has BMI2 and they decode a known stream right.
+    enum class fast_loops { portable, bmi2 };
+    static fast_loops active();
+    // Selects the loops of decompressors made from now on; returns false
+    // (and changes nothing) when the processor cannot run them. For tests
+    // and benchmarks.
+    static bool use(fast_loops which);
+
 protected:
     stream::size_type produce(stream::size_type minimum) override;
 
@@ -62,8 +72,18 @@ private:
     outcome decode_data(stream::size_type stop_at);
     template <bool careful>
     outcome run(cursor& at, stream::size_type stop_at);
+    decompressor(stream::input& source, int extent, bool give_back_bits, fast_loops loops);
+    static fast_loops choose();
+    void run_fast(cursor& at);
+    // The fast loop itself, inlined into one function per processor kind.
     template <bool pairs>
-    [[gnu::aligned(64)]] void run_fast(cursor& at);
+    void fast_rounds(cursor& at);
+    template <bool pairs>
+    [[gnu::aligned(64)]] void fast_portable(cursor& at);
+#if defined(__x86_64__)
+    template <bool pairs>
+    [[gnu::aligned(64), gnu::target("bmi2")]] void fast_bmi2(cursor& at);
+#endif
     // The bit reader's state as a cursor on the block buffer, and back.
     cursor take_over_bits();
     void hand_back_bits(cursor& at);
@@ -77,6 +97,7 @@ private:
     bool give_back_bits;
     std::uint32_t window_size;
     bool long_lengths;  // the 64 KiB variant: 258 is followed by 16 bits
+    fast_loops loops;
     stream::buffered_input block_input;
     bit_input bits;
     bool finished = false;

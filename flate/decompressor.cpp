@@ -682,14 +682,17 @@ template <bool pairs>
     const literal_table& literal_entries = literals;
     const distance_table& distance_entries = distances;
 
+    // Only the low byte of `bitcount` counts here: an entry is consumed by
+    // subtracting it whole, its other fields borrowing nothing below bit 8
+    // (bits 6 and 7 are clear in every entry consumed for good).
     auto refill = [&] {
-        bitbuf |= load64(in) << bitcount;
-        in += (63 - bitcount) >> 3;
+        bitbuf |= load64(in) << (bitcount & 63);
+        in += 7 - ((bitcount >> 3) & 7);
         bitcount |= refilled_bits;
     };
-    auto consume = [&](unsigned n) {
-        bitbuf >>= n;
-        bitcount -= n;
+    auto consume = [&](std::uint32_t entry) {
+        bitbuf >>= entry & 63;
+        bitcount -= entry;
     };
 
     // A literal entry: with pairs, stored as two bytes whether it holds one
@@ -710,21 +713,21 @@ template <bool pairs>
         // Each entry is consumed before it is looked at; an entry the loop
         // leaves to the careful step is given back.
         std::uint64_t saved = bitbuf;
-        consume(literal_table::bits_of(entry));
+        consume(entry);
         if (entry & literal_table::literals) {
             std::uint32_t pair = entry >> 16;
             std::uint32_t count = literal_table::literal_count_of(entry);
             entry = literal_entries.main_entry(bitbuf);
             put(pair, count);
             saved = bitbuf;
-            consume(literal_table::bits_of(entry));
+            consume(entry);
             if (entry & literal_table::literals) {
                 pair = entry >> 16;
                 count = literal_table::literal_count_of(entry);
                 entry = literal_entries.main_entry(bitbuf);
                 put(pair, count);
                 saved = bitbuf;
-                consume(literal_table::bits_of(entry));
+                consume(entry);
                 if (entry & literal_table::literals) {
                     pair = entry >> 16;
                     count = literal_table::literal_count_of(entry);
@@ -738,12 +741,12 @@ template <bool pairs>
         if (entry & literal_table::exceptional) {
             if (!(entry & literal_table::subtable)) {
                 bitbuf = saved;
-                bitcount += literal_table::bits_of(entry);
+                bitcount += entry;
                 break;
             }
             entry = literal_entries.sub_entry(entry, bitbuf);
             saved = bitbuf;
-            consume(literal_table::bits_of(entry));
+            consume(entry);
             if (entry & literal_table::literals) {
                 const std::uint32_t literal = entry >> 16;
                 entry = literal_entries.main_entry(bitbuf);
@@ -753,7 +756,7 @@ template <bool pairs>
             }
             if (entry & literal_table::exceptional) {
                 bitbuf = saved;
-                bitcount += literal_table::bits_of(entry);
+                bitcount += entry;
                 break;
             }
         }
@@ -765,7 +768,7 @@ template <bool pairs>
             code = distance_entries.sub_entry(code, bitbuf);
         }
         saved = bitbuf;
-        consume(distance_table::bits_of(code));
+        consume(static_cast<std::uint32_t>(code));
         const std::uint32_t distance = distance_table::distance_of(code, saved);
         // Nothing before the first byte, nothing beyond the window.
         if (distance > static_cast<std::uint32_t>(out - base) || distance > history) fail("invalid distance");
@@ -776,7 +779,7 @@ template <bool pairs>
 
     at.in = in;
     at.bitbuf = bitbuf;
-    at.bitcount = bitcount;
+    at.bitcount = bitcount & 0xFF;
     at.out = out;
 }
 

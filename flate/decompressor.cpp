@@ -47,38 +47,44 @@ constexpr unsigned max_code = huffman_decoder::max_length;
 constexpr unsigned refilled_bits = 56;
 static_assert(max_code + max_length_extra + 16 <= refilled_bits && max_code + max_distance_extra <= refilled_bits,
               "one refill covers a code and its extra bits");
-// The fast loop refills once per round, then takes up to
-// `fast_literal_entries` main-table literal entries of at most `root_bits`
-// each, looking the next entry up after each (a lookup reads up to 15
-// bits), and then one more code: a literal through a subtable, or a length
-// with its extra bits. It refills again before the distance code, and
-// looks the next round's first entry up before copying the match.
+// The fast loop works in rounds that start with at least `refilled_bits`
+// held and the first entry looked up. A round takes up to
+// `fast_literal_entries` main-table literal entries (at most `root_bits`
+// each, one or two literals), looking the next entry up after each (a
+// lookup, through a subtable, reads up to 15 bits), and ends with a refill
+// after the third. Otherwise it takes one more code, a literal through a
+// subtable or a length with its extra bits, and for a length looks the
+// distance's main entry up before refilling, takes the distance, looks the
+// next round's first entry up, refills, and copies the match.
 constexpr unsigned fast_literal_entries = 3;
 static_assert(refilled_bits - fast_literal_entries * literal_table::root_bits >= max_code,
               "the entry after the last literal entry is looked up from held bits");
-static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits >= max_code + max_length_extra,
-              "a length after two literal entries needs no refill");
+static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits >= max_code,
+              "a subtable is looked up from held bits");
 static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits - max_code >= max_code,
-              "a literal through a subtable still leaves a lookup's bits");
+              "after a literal through a subtable, the next entry is looked up from held bits");
+static_assert(refilled_bits - (fast_literal_entries - 1) * literal_table::root_bits - (max_code + max_length_extra) >=
+                  distance_table::root_bits,
+              "a distance's main entry is looked up before the refill");
 static_assert(refilled_bits - (max_code + max_distance_extra) >= max_code,
               "the next entry is looked up before the match copy without a refill");
 
 // Input: a word refill is an 8-byte load that advances the input by at
-// most 7 bytes. The fast loop refills twice per round, so it runs while the
-// block buffer holds at least this many bytes, and its loads never pass
-// the end.
+// most 7 bytes. The fast loop refills at most twice per round, so it runs
+// while the block buffer holds at least this many bytes: its loads never
+// pass the end, and every bit it takes is a byte of the source.
 constexpr std::ptrdiff_t fast_input_margin = 16;
 static_assert(7 + 8 <= fast_input_margin, "two refills stay inside the margin");
 
 // Output: the fast loop never slides the window, and every symbol it
 // decodes starts below the slide threshold, so the window slides at the
-// same symbol boundaries as if the careful step did all the work. A round
-// stores each literal entry as two bytes and advances by at most
-// `fast_literal_bytes` before its last symbol, then copies a match of up
-// to 258 bytes whose stores run up to `fast_copy_overrun` bytes past its
-// end. It runs while `out` lies at least `fast_output_margin` bytes below
-// the threshold; above the threshold the window keeps `max_match` +
-// `copy_slack` bytes.
+// same symbol boundaries as if the careful step did all the work (pull mode
+// stops at the same places too). A round stores a literal entry as two
+// bytes, advances by at most `fast_literal_bytes` before its last symbol,
+// and copies a match of up to 258 bytes whose stores run up to
+// `fast_copy_overrun` bytes past its end. It runs while `out` lies at least
+// `fast_output_margin` bytes below the threshold; above the threshold the
+// window keeps `max_match` + `copy_slack` bytes.
 constexpr std::uint32_t fast_literal_bytes = 2 * (fast_literal_entries - 1);
 constexpr std::uint32_t fast_copy_overrun = 31;
 constexpr std::uint32_t fast_output_margin = 8;

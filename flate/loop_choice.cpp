@@ -90,19 +90,23 @@ std::atomic<int> chosen{-1};
 }  // namespace
 
 decompressor::fast_loops decompressor::choose() {
-    if (!processor_has_bmi2()) return fast_loops::portable;
+    // Tried once: the answer does not change while the program runs.
+    static const fast_loops best = [] {
+        if (!processor_has_bmi2()) return fast_loops::portable;
 #if defined(__x86_64__)
-    try {
-        stream::array_input source(known_stream, sizeof known_stream);
-        decompressor inflater(source, 15, false, fast_loops::bmi2);
-        std::vector<std::uint8_t> bytes;
-        stream::vector_output target(bytes);
-        inflater.copy_to(target);
-        if (bytes.size() == known_size && fnv1a(bytes) == known_fnv1a) return fast_loops::bmi2;
-    } catch (const algorithm::exception&) {
-    }
+        try {
+            stream::array_input source(known_stream, sizeof known_stream);
+            decompressor inflater(source, 15, false, fast_loops::bmi2);
+            std::vector<std::uint8_t> bytes;
+            stream::vector_output target(bytes);
+            inflater.copy_to(target);
+            if (bytes.size() == known_size && fnv1a(bytes) == known_fnv1a) return fast_loops::bmi2;
+        } catch (const algorithm::exception&) {
+        }
 #endif
-    return fast_loops::portable;
+        return fast_loops::portable;
+    }();
+    return best;
 }
 
 decompressor::fast_loops decompressor::active() {

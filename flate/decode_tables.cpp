@@ -134,7 +134,7 @@ void literal_table::build(const std::uint8_t* lengths, bool long_lengths) {
         return entry;
     };
     auto pointer = [](std::uint32_t first, unsigned bits) { return first << 16 | exceptional | subtable | bits << 8; };
-    fill(entries.data(), root_bits, lengths, 288, no_code | exceptional, make, pointer);
+    used = fill(entries.data(), root_bits, lengths, 288, no_code | exceptional, make, pointer);
 
     // Pairs, for a block of mostly literals: the code lengths tell how
     // likely each symbol is (a code of n bits stands for a share of 2^-n),
@@ -187,7 +187,7 @@ void distance_table::build(const std::uint8_t* lengths) {
     auto pointer = [](std::uint32_t first, unsigned bits) {
         return std::uint64_t{first} << 32 | exceptional | subtable | std::uint64_t{bits} << 8;
     };
-    fill(entries.data(), root_bits, lengths, 50, exceptional, make, pointer);
+    used = fill(entries.data(), root_bits, lengths, 50, exceptional, make, pointer);
 }
 
 void code_length_table::build(const std::uint8_t* lengths) {

@@ -91,6 +91,8 @@ public:
 
     // Some entries hold two literals.
     bool has_pairs() const { return pairs; }
+    // Entries the last build filled, main table and subtables.
+    std::uint32_t entries_used() const { return used; }
 
     static unsigned bits_of(std::uint32_t entry) { return entry & 63; }
     static unsigned first_length_of(std::uint32_t entry) { return (entry >> 8) & 15; }
@@ -106,6 +108,7 @@ public:
 private:
     static constexpr std::uint32_t main_mask = (1u << root_bits) - 1;
     std::array<std::uint32_t, size> entries{};
+    std::uint32_t used = 0;
     bool pairs = false;
 };
 
@@ -136,6 +139,7 @@ public:
         std::uint64_t entry = main_entry(bits);
         return entry & subtable ? sub_entry(entry, bits) : entry;
     }
+    std::uint32_t entries_used() const { return used; }
 
     static unsigned bits_of(std::uint64_t entry) { return entry & 63; }
     // Bits 13..8 of an entry that is not exceptional are its code length.
@@ -147,6 +151,7 @@ public:
 private:
     static constexpr std::uint32_t main_mask = (1u << root_bits) - 1;
     std::array<std::uint64_t, size> entries{};
+    std::uint32_t used = 0;
 };
 
 // The code-length code of a dynamic header: 19 symbols of at most 7 bits,

@@ -465,20 +465,20 @@ decompressor::outcome decompressor::decode_data(stream::size_type stop_at) {
     cursor at = take_over_bits();
     outcome result;
     for (;;) {
-        if (!source_ended) {
-            result = run<false>(at, stop_at);
-            if (result != outcome::input_low) break;
-            // Too little input left for the fast loop: top the block up,
-            // keeping the whole bytes of the bit buffer in it.
-            const unsigned kept = at.bitcount / 8;
-            block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()) - kept);
-            if (block_input.refill() == 0) source_ended = true;
-            at.in = block_input.data() + kept;
-            at.in_end = block_input.data() + block_input.available();
-            continue;
+        // Word refills while the block buffer holds enough input for them.
+        result = run<false>(at, stop_at);
+        if (result != outcome::input_low) break;
+        if (source_ended) {
+            // The last bytes of the source, byte by byte.
+            result = run<true>(at, stop_at);
+            break;
         }
-        result = run<true>(at, stop_at);
-        break;
+        // Top the block up, keeping the whole bytes of the bit buffer in it.
+        const unsigned kept = at.bitcount / 8;
+        block_input.advance(static_cast<std::uint32_t>(at.in - block_input.data()) - kept);
+        if (block_input.refill() == 0) source_ended = true;
+        at.in = block_input.data() + kept;
+        at.in_end = block_input.data() + block_input.available();
     }
     window.used = static_cast<std::uint32_t>(at.out - window.data());
     hand_back_bits(at);

@@ -4,12 +4,15 @@
 // BMI2 and they decode a known stream to its known bytes, and the portable
 // loops stay the fallback.
 #include <atomic>
-#include <vector>
 
 #include "errors/exception.h"
 #include "flate/decompressor.h"
 #include "stream/array_input.h"
-#include "stream/vector_output.h"
+#include "stream/output.h"
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 namespace algorithm::flate {
 
@@ -17,9 +20,12 @@ namespace {
 
 #if defined(__x86_64__)
 
+// CPUID leaf 7, EBX bit 8. BMI2 adds no registers, so the system need not
+// save any.
 bool processor_has_bmi2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("bmi2");
+    unsigned a, b, c, d;
+    if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+    return (b >> 8) & 1;
 }
 
 // A dynamic block of words, zero runs and short periods (the copies of
@@ -72,11 +78,24 @@ constexpr std::uint8_t known_stream[] = {
 constexpr std::size_t known_size = 2786;
 constexpr std::uint32_t known_fnv1a = 0xa86113ae;
 
-std::uint32_t fnv1a(const std::vector<std::uint8_t>& bytes) {
+// Counts what it is given and hashes it (FNV-1a), keeping nothing.
+class hashing_output : public stream::output {
+public:
+    using stream::output::write;
+    void write(const void* bytes, std::uint32_t length) override {
+        const auto* p = static_cast<const std::uint8_t*>(bytes);
+        for (std::uint32_t i = 0; i < length; ++i) put(p[i]);
+    }
+    void put(int byte) override {
+        hash = (hash ^ static_cast<std::uint8_t>(byte)) * 0x01000193;
+        ++count;
+    }
+    stream::size_type position() override { return count; }
     std::uint32_t hash = 0x811c9dc5;
-    for (std::uint8_t b : bytes) hash = (hash ^ b) * 0x01000193;
-    return hash;
-}
+
+private:
+    stream::size_type count = 0;
+};
 
 #else
 
@@ -97,10 +116,8 @@ decompressor::fast_loops decompressor::choose() {
         try {
             stream::array_input source(known_stream, sizeof known_stream);
             decompressor inflater(source, 15, false, fast_loops::bmi2);
-            std::vector<std::uint8_t> bytes;
-            stream::vector_output target(bytes);
-            inflater.copy_to(target);
-            if (bytes.size() == known_size && fnv1a(bytes) == known_fnv1a) return fast_loops::bmi2;
+            hashing_output target;
+            if (inflater.copy_to(target) == known_size && target.hash == known_fnv1a) return fast_loops::bmi2;
         } catch (const algorithm::exception&) {
         }
 #endif

@@ -150,6 +150,22 @@ std::string failure(const bytes& stream) {
     return first;
 }
 
+// The BMI2 loops are chosen where the processor has BMI2: a known stream
+// they decode wrong would leave them out without a word.
+TEST(fast_loop, bmi2_loops_are_chosen_where_the_processor_has_them) {
+#if defined(__x86_64__)
+    const bool has_bmi2 = __builtin_cpu_supports("bmi2");
+#else
+    const bool has_bmi2 = false;
+#endif
+    EXPECT_EQ(decompressor::active(), has_bmi2 ? loops::bmi2 : loops::portable);
+    const loops chosen = decompressor::active();
+    EXPECT_EQ(decompressor::use(loops::bmi2), has_bmi2);
+    EXPECT_TRUE(decompressor::use(loops::portable));
+    EXPECT_EQ(decompressor::active(), loops::portable);
+    decompressor::use(chosen);
+}
+
 // Random literals and matches of every distance class (1, 2 to 7, 8 to
 // 15, 16 and more, up to the whole window) and length, in fixed blocks
 // and stored ones, several slides long.

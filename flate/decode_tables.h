@@ -32,7 +32,8 @@ constexpr unsigned max_distance_extra = 23;
 // code leaves whole prefixes empty, never half a subtree), and such a
 // subtree has at least b + 1 leaves. 2^b / (b + 1) grows with b, so the
 // most entries come from subtables as deep as possible, 15 - root bits,
-// each spending 16 - root symbols.
+// each spending 16 - root symbols. Canonical codes never come near it (a
+// test builds the worst ones it knows), but no code can pass it.
 constexpr std::uint32_t table_bound(std::uint32_t symbols, unsigned root) {
     return (std::uint32_t{1} << root) + symbols * (std::uint32_t{1} << (15 - root)) / (16 - root);
 }
@@ -52,6 +53,9 @@ constexpr std::uint32_t table_bound(std::uint32_t symbols, unsigned root) {
 //   6       no code
 //   5..0    bits the entry takes: all its literals' codes, or a length's
 //           code and extra bits
+// The low byte of an entry the fast loop keeps is just its bit count: the
+// loop subtracts whole entries from a count of which only the low byte
+// counts, and gives back the entries with bit 6 or 7.
 // In a block of mostly literals, two literals share an entry of the main
 // table when both codes fit in its `root_bits`; such an entry is also a
 // valid single literal, by its first code length and first byte.
@@ -64,6 +68,7 @@ public:
     static constexpr std::uint32_t literals = 3u << literal_count_shift;
     static constexpr std::uint32_t end_of_block = 1u << 7;
     static constexpr std::uint32_t no_code = 1u << 6;
+    static_assert(15 + max_length_extra < no_code, "a bit count leaves bits 6 and 7 clear");
     // 288 symbols, each code up to 15 bits: 2048 + 921 entries.
     static constexpr std::uint32_t size = table_bound(288, root_bits);
     static_assert(size == 2969, "the literal/length bound");
@@ -112,7 +117,8 @@ private:
     bool pairs = false;
 };
 
-// Distance entries, 64 bits:
+// Distance entries, 64 bits (a base of up to 2^25 does not fit beside the
+// fields in 32):
 //   63..32  the base distance; subtable pointers: the subtable's first index
 //   15      exceptional: no code, or a subtable pointer
 //   14      subtable pointer
@@ -123,6 +129,7 @@ public:
     static constexpr unsigned root_bits = 8;
     static constexpr std::uint64_t exceptional = 1u << 15;
     static constexpr std::uint64_t subtable = 1u << 14;
+    static_assert(15 + max_distance_extra < 64, "a bit count leaves bits 6 and 7 clear");
     // 50 symbols, each code up to 15 bits: 256 + 800 entries.
     static constexpr std::uint32_t size = table_bound(50, root_bits);
     static_assert(size == 1056, "the distance bound");

@@ -70,12 +70,16 @@ private:
     void read_fixed_codes();
     void read_dynamic_codes();
     outcome decode_data(stream::size_type stop_at);
+    // The careful step, symbol by symbol, around the fast loop; `careful`:
+    // the source has ended and its last bytes are read one at a time.
     template <bool careful>
     outcome run(cursor& at, stream::size_type stop_at);
+    // With the loops given, for the check of the BMI2 loops.
     decompressor(stream::input& source, int extent, bool give_back_bits, fast_loops loops);
     static fast_loops choose();
+    // The fast loop, for tables with or without two-literal entries, in the
+    // kind of `loops`; itself inlined into one function per kind.
     void run_fast(cursor& at);
-    // The fast loop itself, inlined into one function per processor kind.
     template <bool pairs>
     void fast_rounds(cursor& at);
     template <bool pairs>

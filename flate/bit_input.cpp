@@ -31,7 +31,7 @@ void bit_input::reset() {
     bit_count = missing_bytes = 0;
 }
 
-void bit_input::refill() {
+void bit_input::fill() {
     while (bit_count < 25) {
         int byte = source()->get();
         if (byte < 0) {
@@ -42,33 +42,6 @@ void bit_input::refill() {
         high_bits = high_bits << 8 | bit_reversal[byte];
         bit_count += 8;
     }
-}
-
-int bit_input::get_bit() {
-    refill();
-    int bit = low_bits & 1;
-    low_bits >>= 1;
-    --bit_count;
-    return bit;
-}
-
-std::uint32_t bit_input::get_bits(int n) {
-    refill();
-    std::uint32_t bits = low_bits & ((std::uint32_t{1} << n) - 1);
-    low_bits >>= n;
-    bit_count -= n;
-    return bits;
-}
-
-std::uint32_t bit_input::peek15() {
-    refill();
-    return (high_bits >> (bit_count - 15)) & 0x7FFF;
-}
-
-void bit_input::drop(int n) {
-    refill();
-    low_bits >>= n;
-    bit_count -= n;
 }
 
 void bit_input::align() {

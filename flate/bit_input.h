@@ -31,14 +31,35 @@ public:
     void reset() override;
 
     // Reads bytes until at least 25 bits are held.
-    void refill();
-    int get_bit();
+    void refill() {
+        if (bit_count < 25) fill();
+    }
+    int get_bit() {
+        refill();
+        int bit = low_bits & 1;
+        low_bits >>= 1;
+        --bit_count;
+        return bit;
+    }
     // n from 0 to 23; the first bit read is bit 0 of the result.
-    std::uint32_t get_bits(int n);
+    std::uint32_t get_bits(int n) {
+        refill();
+        std::uint32_t bits = low_bits & ((std::uint32_t{1} << n) - 1);
+        low_bits >>= n;
+        bit_count -= n;
+        return bits;
+    }
     // The next 15 bits, the first one as the most significant.
-    std::uint32_t peek15();
+    std::uint32_t peek15() {
+        refill();
+        return (high_bits >> (bit_count - 15)) & 0x7FFF;
+    }
     // Consumes n bits already seen through `peek15`.
-    void drop(int n);
+    void drop(int n) {
+        refill();
+        low_bits >>= n;
+        bit_count -= n;
+    }
     // Skips to the next byte boundary of the source.
     void align();
     // Aligns, then returns the whole bytes still held to the source, most
@@ -59,6 +80,9 @@ public:
     void restore(const state& held);
 
 private:
+    // Reads bytes, one `get` each, until at least 25 bits are held.
+    void fill();
+
     std::uint32_t low_bits = 0;
     std::uint32_t high_bits = 0;
     int bit_count = 0;

@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "flate/bit_input.h"
+#include "flate/decode_tables.h"
 #include "flate/huffman_decoder.h"
 #include "flate/window.h"
 #include "stream/buffered_input.h"
@@ -47,6 +48,16 @@ public:
     // Returns the read-ahead to the source; may be called more than once.
     void finish() override;
 
+    // The fast loops, compiled for any processor and, on x86-64, once more
+    // with BMI2's shifts and bit extraction. The BMI2 loops are chosen once,
+    // where the processor has BMI2 and they decode a known stream right.
+    enum class fast_loops { portable, bmi2 };
+    static fast_loops active();
+    // Selects the loops of decompressors made from now on; returns false
+    // (and changes nothing) when the processor cannot run them. For tests
+    // and benchmarks.
+    static bool use(fast_loops which);
+
 protected:
     stream::size_type produce(stream::size_type minimum) override;
 
@@ -59,34 +70,56 @@ private:
     void read_fixed_codes();
     void read_dynamic_codes();
     outcome decode_data(stream::size_type stop_at);
+    // The careful step, symbol by symbol, around the fast loop; `careful`:
+    // the source has ended and its last bytes are read one at a time.
     template <bool careful>
     outcome run(cursor& at, stream::size_type stop_at);
+    // With the loops given, for the check of the BMI2 loops.
+    decompressor(stream::input& source, int extent, bool give_back_bits, fast_loops loops);
+    static fast_loops choose();
+    // The fast loop, for tables with or without two-literal entries, in the
+    // kind of `loops`; itself inlined into one function per kind.
+    void run_fast(cursor& at);
+    template <bool pairs>
+    void fast_rounds(cursor& at);
+    template <bool pairs>
+    [[gnu::aligned(64)]] void fast_portable(cursor& at);
+#if defined(__x86_64__)
+    template <bool pairs>
+    [[gnu::aligned(64), gnu::target("bmi2")]] void fast_bmi2(cursor& at);
+#endif
+    // The bit reader's state as a cursor on the block buffer, and back.
+    cursor take_over_bits();
+    void hand_back_bits(cursor& at);
 
     static std::uint32_t window_size_for(int extent);
     std::uint32_t take(int n);
-    int decode_checked(const huffman_decoder& decoder);
     void check_input() const;
     [[noreturn]] static void fail(const char* message);
 
     bool explicit_extent;
     bool give_back_bits;
     std::uint32_t window_size;
+    bool long_lengths;  // the 64 KiB variant: 258 is followed by 16 bits
+    fast_loops loops;
     stream::buffered_input block_input;
     bit_input bits;
     bool finished = false;
     bool in_block = false;      // a Huffman block's data is partly decoded
     bool last_block = false;    // that block has BFINAL set
-    bool fixed_ready = false;   // the decoders hold the fixed codes
+    bool fixed_ready = false;   // the tables hold the fixed codes
     bool source_ended = false;  // the source delivered its last byte
 
-    huffman_decoder literal_decoder;
+    // The current block's codes: their lengths, checked by `huffman_decoder`
+    // and decoded through tables.
     std::array<std::uint8_t, 288> literal_lengths{};
     int literal_count = 0;
-    huffman_decoder distance_decoder;
+    literal_table literals;
     std::array<std::uint8_t, 50> distance_lengths{};
     int distance_count = 0;
-    huffman_decoder length_decoder{19};
+    distance_table distances;
     std::array<std::uint8_t, 19> length_lengths{};
+    code_length_table length_codes;
     int length_count = 0;
 
     flate::window window;

@@ -10,9 +10,8 @@ namespace {
 
 constexpr std::int32_t code_space = 1 << huffman_decoder::max_length;
 
-// Entries: 16 bits of symbol; code length up to 15 and, with up to 23
-// extra bits, up to 38 bits in all in 6 bits.
-static_assert(huffman_decoder::max_length + 23 < 64, "code and extra bits fit their field");
+// Entries: 16 bits of symbol, then the code length (up to 15) twice.
+static_assert(huffman_decoder::max_length < 256, "a code length fits its field");
 
 [[noreturn]] void fail(const char* message) {
     throw algorithm::exception(message, "algorithm::flate::huffman_decoder");
@@ -20,8 +19,22 @@ static_assert(huffman_decoder::max_length + 23 < 64, "code and extra bits fit th
 
 }  // namespace
 
-huffman_decoder::huffman_decoder(int symbol_count, const std::uint8_t* extra_bits)
-    : symbol_count_(symbol_count), extra_bits(extra_bits), symbols(symbol_count) {}
+huffman_decoder::huffman_decoder(int symbol_count) : symbol_count_(symbol_count), symbols(symbol_count) {}
+
+void huffman_decoder::check(const std::uint8_t* lengths, int symbol_count) {
+    std::array<std::int32_t, max_length + 1> count{};
+    for (int j = 0; j < symbol_count; ++j) {
+        if (lengths[j] > max_length) fail("codeword is too long");
+        ++count[lengths[j]];
+    }
+    std::int32_t h = 0;
+    for (int length = 1; length <= max_length; ++length) {
+        h += count[length] << (max_length - length);
+        if (h > code_space) fail("invalid codeword size set");
+    }
+    // A complete code, or exactly half of the space (as a single 1-bit code).
+    if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
+}
 
 void huffman_decoder::build(const std::uint8_t* lengths) {
     assigned = 0;  // unusable until this build succeeds
@@ -52,7 +65,6 @@ void huffman_decoder::build(const std::uint8_t* lengths) {
     for (int j = 0; j < symbol_count_; ++j)
         if (lengths[j] != 0) symbols[next[lengths[j]]++] = static_cast<std::uint16_t>(j);
     assigned = offset[max_length] + count[max_length];
-    fill_fast(lengths);
 }
 
 void huffman_decoder::build_empty() {
@@ -61,23 +73,6 @@ void huffman_decoder::build_empty() {
     limit.fill(0);
     offset.fill(0);
     length_table.fill(0);
-    fast.fill(0);
-}
-
-void huffman_decoder::fill_fast(const std::uint8_t* lengths) {
-    fast.fill(0);
-    // Canonical codes: the first code of each length follows the last code
-    // of the length before, shifted; symbols of one length count upwards.
-    std::array<std::uint32_t, max_length + 2> code{};
-    for (int length = 1; length <= fast_bits; ++length)
-        code[length] = static_cast<std::uint32_t>(limit[length - 1]) >> (max_length - length);
-    for (int j = 0; j < symbol_count_; ++j) {
-        int length = lengths[j];
-        if (length == 0 || length > fast_bits) continue;
-        std::uint32_t index = reverse_bits(code[length]++, length);
-        std::uint32_t entry = make_entry(j, length);
-        for (; index < fast.size(); index += 1u << length) fast[index] = entry;
-    }
 }
 
 std::uint32_t huffman_decoder::entry_of(std::uint32_t c) const {
@@ -99,11 +94,11 @@ std::uint32_t huffman_decoder::entry_of(std::uint32_t c) const {
     return make_entry(symbols[i], length);
 }
 
-std::uint32_t huffman_decoder::lookup_long(std::uint64_t bits) const {
+std::uint32_t huffman_decoder::lookup(std::uint64_t bits) const {
     return entry_of(reverse_bits(static_cast<std::uint32_t>(bits & 0x7FFF), max_length));
 }
 
-void huffman_decoder::reject_codeword() const { fail("too many codewords"); }
+void huffman_decoder::reject_codeword() { fail("too many codewords"); }
 
 int huffman_decoder::decode(bit_input& bits) const {
     std::uint32_t entry = entry_of(bits.peek15());

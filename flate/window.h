@@ -19,8 +19,8 @@ public:
     // Bytes moved out by one slide, and the longest match of plain Deflate.
     static constexpr std::uint32_t slide_size = 131328;
     static constexpr std::uint32_t max_match = 258;
-    // Word-wise match copies may write this far past the end of a match.
-    static constexpr std::uint32_t copy_slack = 16;
+    // Match copies may write this far past the end of a match.
+    static constexpr std::uint32_t copy_slack = 32;
 
     window(std::uint32_t window_size, stream::output& target);
     ~window() override;

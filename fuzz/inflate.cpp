@@ -12,6 +12,8 @@
 //
 // Some inputs are also decoded with the extent read from their first byte
 // and as the 64 KiB variant, for safety and push/pull agreement alone.
+// Where the processor has more than one kind of fast loop, push mode also
+// runs with the portable loops, which must give the same result.
 #include <zlib.h>
 
 #include <algorithm>
@@ -128,12 +130,26 @@ void compare_modes(const result& push, const result& pull) {
         fault("push and pull mode produce different results", push, pull);
 }
 
+using loops = algorithm::flate::decompressor::fast_loops;
+
+void compare_loops(const std::uint8_t* data, std::size_t size, const result& push) {
+    if (algorithm::flate::decompressor::active() == loops::portable) return;
+    const loops chosen = algorithm::flate::decompressor::active();
+    algorithm::flate::decompressor::use(loops::portable);
+    result portable = decode_push(data, size, 15);
+    algorithm::flate::decompressor::use(chosen);
+    if (portable.ok != push.ok || portable.error != push.error || portable.output != push.output ||
+        portable.consumed != push.consumed)
+        fault("the fast loops disagree", push, portable);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     result push = decode_push(data, size, 15);
     result pull = decode_pull(data, size, 15);
     compare_modes(push, pull);
+    compare_loops(data, size, push);
 
     result zlib = decode_zlib(data, size);
     if (zlib.ok) {

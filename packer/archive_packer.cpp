@@ -39,7 +39,7 @@ archive_packer::archive_packer(output_file& out, const pack_settings& settings)
     : out_(out),
       settings_(settings),
       writer_(out),
-      deflaters_(std::max(settings.workers, 1u)),
+      workers_(std::max(settings.workers, 1u)),
       pool_(std::max(settings.workers, 1u)) {}
 
 archive_packer::~archive_packer() = default;
@@ -111,44 +111,50 @@ archive_packer::result archive_packer::run(const job& j, unsigned worker) {
     return read_checksum(*j.entry);
 }
 
+deflater& archive_packer::deflater_of(unsigned worker) {
+    std::unique_ptr<deflater>& d = workers_[worker].deflate;
+    if (!d) d = std::make_unique<deflater>(settings_.level);
+    return *d;
+}
+
+// Reads `size` bytes from `at` of the entry's file into `buffer` (kept from
+// one job to the next, grown as needed); the file must end where the walk
+// found it ending when they are its last bytes.
+const std::uint8_t* archive_packer::read_into(std::vector<std::uint8_t>& buffer, const input_entry& entry,
+                                              std::uint64_t at, std::size_t size) {
+    if (buffer.size() < size) buffer.resize(size);
+    input_file file(entry.path, file_kind(settings_.follow_links));
+    file.read_at(at, buffer.data(), size);
+    if (at + size == entry.size) file.check_ends_at(entry.size);
+    return buffer.data();
+}
+
 archive_packer::result archive_packer::read_whole(const input_entry& entry, unsigned worker) {
+    const auto size = static_cast<std::size_t>(entry.size);
+    // A link's data is its target.
+    const std::uint8_t* data = entry.kind == entry_kind::link
+                                   ? reinterpret_cast<const std::uint8_t*>(entry.target.data())
+                                   : read_into(workers_[worker].input, entry, 0, size);
     result r;
-    r.size = entry.size;
-    if (entry.kind == entry_kind::link) {
-        r.bytes.assign(entry.target.begin(), entry.target.end());
-    } else {
-        input_file file(entry.path, file_kind(settings_.follow_links));
-        r.bytes.resize(static_cast<std::size_t>(entry.size));
-        file.read_at(0, r.bytes.data(), r.bytes.size());
-        file.check_ends_at(entry.size);
-    }
-    r.crc = crc_of(r.bytes.data(), r.bytes.size());
-    if (settings_.level > 0 && !r.bytes.empty()) {
-        if (!deflaters_[worker]) deflaters_[worker] = std::make_unique<deflater>(settings_.level);
-        std::vector<std::uint8_t> packed = deflaters_[worker]->whole(r.bytes.data(), r.bytes.size());
-        if (!packed.empty()) {
-            r.bytes = std::move(packed);
-            r.deflated = true;
-        }
-    }
+    r.size = size;
+    r.crc = crc_of(data, size);
+    if (settings_.level > 0 && size > 0) r.bytes = deflater_of(worker).whole(data, size);
+    r.deflated = !r.bytes.empty();
+    if (!r.deflated) r.bytes.assign(data, data + size);
     return r;
 }
 
 archive_packer::result archive_packer::read_piece(const job& j, unsigned worker) {
-    const input_entry& entry = *j.entry;
-    input_file file(entry.path, file_kind(settings_.follow_links));
+    const auto size = static_cast<std::size_t>(j.length);
+    const std::uint8_t* data = read_into(workers_[worker].input, *j.entry, j.offset, size);
     result r;
-    r.size = j.length;
-    r.bytes.resize(static_cast<std::size_t>(j.length));
-    file.read_at(j.offset, r.bytes.data(), r.bytes.size());
-    const bool last = j.offset + j.length == entry.size;
-    if (last) file.check_ends_at(entry.size);
-    r.crc = crc_of(r.bytes.data(), r.bytes.size());
-    if (settings_.level > 0) {
-        if (!deflaters_[worker]) deflaters_[worker] = std::make_unique<deflater>(settings_.level);
-        r.bytes = deflaters_[worker]->piece(r.bytes.data(), r.bytes.size(), last);
-        r.deflated = true;
-    }
+    r.size = size;
+    r.crc = crc_of(data, size);
+    r.deflated = settings_.level > 0;
+    if (r.deflated)
+        r.bytes = deflater_of(worker).piece(data, size, j.offset + size == j.entry->size);
+    else
+        r.bytes.assign(data, data + size);
     return r;
 }
 

@@ -75,6 +75,9 @@ private:
     result read_whole(const input_entry& entry, unsigned worker);
     result read_piece(const job& j, unsigned worker);
     result read_checksum(const input_entry& entry);
+    deflater& deflater_of(unsigned worker);
+    const std::uint8_t* read_into(std::vector<std::uint8_t>& buffer, const input_entry& entry, std::uint64_t at,
+                                  std::size_t size);
 
     void write_folder(const input_entry& entry);
     void write_whole(const input_entry& entry);
@@ -87,7 +90,13 @@ private:
     output_file& out_;
     pack_settings settings_;
     zip_writer writer_;
-    std::vector<std::unique_ptr<deflater>> deflaters_;  // one per worker, made on its first use
+    // What each worker keeps from one job to the next: its compressor (made
+    // on its first use) and the memory it reads into.
+    struct worker_state {
+        std::unique_ptr<deflater> deflate;
+        std::vector<std::uint8_t> input;
+    };
+    std::vector<worker_state> workers_;
     std::vector<job> jobs_;
     std::size_t next_job_ = 0;
     std::deque<std::pair<std::uint64_t, std::future<result>>> running_;

@@ -23,12 +23,13 @@ constexpr int in_last_block = 64;       // data_type: the block just ended was t
 
 // The bit where the final block's header begins and the bit where that
 // block (the stream) ends.
-std::pair<std::uint64_t, std::uint64_t> final_block_bits(std::vector<std::uint8_t>& stream) {
+std::pair<std::uint64_t, std::uint64_t> final_block_bits(std::vector<std::uint8_t>& stream,
+                                                         std::vector<std::uint8_t>& discarded) {
     z_stream z{};
     if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw failure{"cannot start zlib's inflate"};
     z.next_in = stream.data();
     z.avail_in = static_cast<uInt>(stream.size());
-    std::vector<std::uint8_t> discarded(1 << 16);
+    discarded.resize(1 << 16);
     std::uint64_t header = 0;  // the first block's header starts the stream
     for (;;) {
         z.next_out = discarded.data();
@@ -52,8 +53,8 @@ std::pair<std::uint64_t, std::uint64_t> final_block_bits(std::vector<std::uint8_
 
 }  // namespace
 
-void make_joinable(std::vector<std::uint8_t>& stream) {
-    const auto [header, end] = final_block_bits(stream);
+void make_joinable(std::vector<std::uint8_t>& stream, std::vector<std::uint8_t>& discarded) {
+    const auto [header, end] = final_block_bits(stream, discarded);
     stream[header / 8] &= static_cast<std::uint8_t>(~(1u << (header % 8)));
     stream.resize((end + 7) / 8);
     const unsigned used = end % 8;  // bits of the last byte the stream uses; 0: all
@@ -72,24 +73,25 @@ deflater::deflater(int level) : compressor_(libdeflate_alloc_compressor(level)) 
 
 deflater::~deflater() { libdeflate_free_compressor(compressor_); }
 
-std::vector<std::uint8_t> deflater::compress(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> out(libdeflate_deflate_compress_bound(compressor_, size));
-    const std::size_t n = libdeflate_deflate_compress(compressor_, data, size, out.data(), out.size());
+std::size_t deflater::compress(const std::uint8_t* data, std::size_t size) {
+    const std::size_t bound = libdeflate_deflate_compress_bound(compressor_, size);
+    if (out_.size() < bound) out_.resize(bound);
+    const std::size_t n = libdeflate_deflate_compress(compressor_, data, size, out_.data(), out_.size());
     if (n == 0) throw failure{"libdeflate's output did not fit its own bound"};
-    out.resize(n);
-    return out;
+    return n;
 }
 
 std::vector<std::uint8_t> deflater::whole(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::uint8_t> out = compress(data, size);
-    if (out.size() >= size) return {};
-    return out;
+    const std::size_t n = compress(data, size);
+    if (n >= size) return {};
+    return std::vector<std::uint8_t>(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 std::vector<std::uint8_t> deflater::piece(const std::uint8_t* data, std::size_t size, bool last) {
-    std::vector<std::uint8_t> out = compress(data, size);
-    if (!last) make_joinable(out);
-    return out;
+    const std::size_t n = compress(data, size);
+    std::vector<std::uint8_t> stream(out_.begin(), out_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (!last) make_joinable(stream, inflated_);
+    return stream;
 }
 
 }  // namespace quillon::pack

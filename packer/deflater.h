@@ -40,14 +40,19 @@ public:
     std::vector<std::uint8_t> piece(const std::uint8_t* data, std::size_t size, bool last);
 
 private:
-    std::vector<std::uint8_t> compress(const std::uint8_t* data, std::size_t size);
+    // Deflates into `out_`, kept from call to call (fresh memory for every
+    // piece would cost a page fault per page); returns the length.
+    std::size_t compress(const std::uint8_t* data, std::size_t size);
 
     libdeflate_compressor* compressor_;
+    std::vector<std::uint8_t> out_;
+    std::vector<std::uint8_t> inflated_;  // what the joining inflate pass throws away
 };
 
 // Turns one complete deflate stream into a piece that another may follow:
 // clears the final-block bit of its last block and ends it on a byte
 // boundary with an empty stored block.
-void make_joinable(std::vector<std::uint8_t>& stream);
+// `discarded` is room for the inflated bytes, which are not kept.
+void make_joinable(std::vector<std::uint8_t>& stream, std::vector<std::uint8_t>& discarded);
 
 }  // namespace quillon::pack

@@ -35,12 +35,19 @@ input_file::kind file_kind(bool follow_links) {
 
 }  // namespace
 
+// The CRC kernel is chosen on its first use, which is not safe from two
+// threads at once: it is chosen here, before the workers start.
+unsigned archive_packer::with_crc_chosen(unsigned workers) {
+    algorithm::crc32::active();
+    return std::max(workers, 1u);
+}
+
 archive_packer::archive_packer(output_file& out, const pack_settings& settings)
     : out_(out),
       settings_(settings),
       writer_(out),
       workers_(std::max(settings.workers, 1u)),
-      pool_(std::max(settings.workers, 1u)) {}
+      pool_(with_crc_chosen(settings.workers)) {}
 
 archive_packer::~archive_packer() = default;
 

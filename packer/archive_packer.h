@@ -68,6 +68,7 @@ private:
         std::uint64_t size = 0;  // input bytes
     };
 
+    static unsigned with_crc_chosen(unsigned workers);
     void plan(const input_entry& entry);
     result next_result();
     void start_jobs();

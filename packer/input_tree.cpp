@@ -2,35 +2,30 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <utility>
 
+#include "io/path.h"
+#include "io/text/string.h"
 #include "packer/output_file.h"
+#include "zip/archive.h"
 
 namespace quillon::pack {
 
 namespace {
 
-struct stat stat_of(const std::string& path) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) throw failure{"cannot find \"" + path + "\": " + std::strerror(errno)};
-    return info;
-}
-
-input_entry entry_of(const std::string& path, const std::string& name, const struct stat& info) {
-    bool directory = S_ISDIR(info.st_mode);
-    return {path,         directory ? name + "/" : name,
-            directory,    static_cast<std::int64_t>(info.st_mtime),
-            info.st_mode, directory ? 0 : static_cast<std::uint64_t>(info.st_size)};
-}
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::vector<std::string> folder_names(const std::string& path) {
     DIR* folder = opendir(path.c_str());
-    if (!folder) throw failure{"cannot read the folder \"" + path + "\": " + std::strerror(errno)};
+    if (!folder) throw failure{"cannot read the folder " + quoted(path) + ": " + std::strerror(errno)};
     std::vector<std::string> names;
     errno = 0;
     while (dirent* item = readdir(folder)) {
@@ -39,19 +34,78 @@ std::vector<std::string> folder_names(const std::string& path) {
     }
     int error = errno;
     closedir(folder);
-    if (error) throw failure{"cannot read the folder \"" + path + "\": " + std::strerror(error)};
+    if (error) throw failure{"cannot read the folder " + quoted(path) + ": " + std::strerror(error)};
     std::sort(names.begin(), names.end());
     return names;
 }
 
-void walk(const std::string& path, const std::string& name, std::vector<input_entry>& out) {
-    struct stat info = stat_of(path);
-    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
-        throw failure{"cannot pack \"" + path + "\": neither a file nor a folder"};
-    out.push_back(entry_of(path, name, info));
-    if (!S_ISDIR(info.st_mode)) return;
-    for (const std::string& child : folder_names(path)) walk(path + "/" + child, name + "/" + child, out);
+std::string link_target(const std::string& path) {
+    std::vector<char> target(PATH_MAX);
+    const ssize_t n = readlink(path.c_str(), target.data(), target.size());
+    if (n < 0) throw failure{"cannot read the link " + quoted(path) + ": " + std::strerror(errno)};
+    if (static_cast<std::size_t>(n) >= target.size()) throw failure{"the link " + quoted(path) + " is too long"};
+    return std::string(target.data(), static_cast<std::size_t>(n));
 }
+
+const char* skipped_kind(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    return "neither a file, a folder nor a link";
+}
+
+class walker {
+public:
+    walker(bool follow_links, std::ostream& warnings) : follow_links_(follow_links), warnings_(warnings) {}
+
+    // `named`: the input itself, as the command line names it.
+    void walk(const std::string& path, const std::string& name, bool named) {
+        struct stat info;
+        if (lstat(path.c_str(), &info) != 0) throw failure{"cannot find " + quoted(path) + ": " + std::strerror(errno)};
+        if (S_ISLNK(info.st_mode) && (follow_links_ || named)) {
+            struct stat pointed;
+            if (stat(path.c_str(), &pointed) == 0) info = pointed;  // else it points nowhere: a link
+        }
+        if (S_ISLNK(info.st_mode)) return add_link(path, name, info);
+        if (S_ISREG(info.st_mode))
+            return add(path, name, entry_kind::file, info, static_cast<std::uint64_t>(info.st_size));
+        if (!S_ISDIR(info.st_mode)) return skip(path, skipped_kind(info.st_mode));
+        if (!visited_.insert({info.st_dev, info.st_ino}).second) return skip(path, "a folder packed already");
+        add(path, name + "/", entry_kind::folder, info, 0);
+        for (const std::string& child : folder_names(path)) walk(path + "/" + child, name + "/" + child, false);
+    }
+
+    std::vector<input_entry> entries;
+
+private:
+    void add(const std::string& path, const std::string& name, entry_kind kind, const struct stat& info,
+             std::uint64_t size, std::string target = {}) {
+        entries.push_back({path, name, kind, static_cast<std::int64_t>(info.st_mtime),
+                           static_cast<std::uint32_t>(info.st_mode), size, std::move(target)});
+    }
+
+    // The stub refuses a whole archive with a link that leaves the
+    // destination: such a link is refused here, where it can still be
+    // followed instead.
+    void add_link(const std::string& path, const std::string& name, const struct stat& info) {
+        std::string target = link_target(path);
+        if (format::zip::archive::link_leaves(io::path(any::string(name), u"/"), target))
+            throw failure{"the symbolic link " + quoted(path) + " points outside what is packed (to " + quoted(target) +
+                          "), which the stub refuses to make" +
+                          (follow_links_ ? " (and nothing is there to pack in its place)"
+                                         : "; --follow-links packs what it points at")};
+        const std::uint64_t size = target.size();
+        add(path, name, entry_kind::link, info, size, std::move(target));
+    }
+
+    void skip(const std::string& path, const char* why) {
+        warnings_ << "quillon-pack: skipped " << quoted(path) << ": " << why << "\n";
+    }
+
+    bool follow_links_;
+    std::ostream& warnings_;
+    std::set<std::pair<dev_t, ino_t>> visited_;
+};
 
 // The input's own name: its last component, without trailing slashes.
 std::string base_name(std::string path) {
@@ -62,8 +116,9 @@ std::string base_name(std::string path) {
 
 }  // namespace
 
-std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs) {
-    std::vector<input_entry> entries;
+std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, bool follow_links,
+                                     std::ostream& warnings) {
+    walker walk(follow_links, warnings);
     for (const std::string& input : inputs) {
         std::string name = base_name(input);
         if (name == "." || name == "..") {
@@ -74,9 +129,9 @@ std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs) {
         }
         if (name.empty() || name == "/" || name == "." || name == "..")
             throw failure{"cannot pack \"" + input + "\": name a file or folder below the current one"};
-        walk(input, name, entries);
+        walk.walk(input, name, true);
     }
-    return entries;
+    return std::move(walk.entries);
 }
 
 }  // namespace quillon::pack

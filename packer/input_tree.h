@@ -2,23 +2,39 @@
 // of a new archive: names relative to each input's parent, "/" between
 // components, folders (empty ones too) as entries of their own, in a stable
 // sorted order.
+//
+// Symbolic links below the inputs are entries of their own, holding their
+// target, unless `follow_links`: then what they point at is packed in their
+// place (a link that points nowhere is still stored as a link). Links named
+// on the command line are followed either way: naming one means what it
+// points at. No folder is walked twice (the same device and inode reached
+// again through links, or named twice): a repeat is skipped with a warning,
+// so links in a loop cannot make the walk endless. Sockets, FIFOs and
+// devices are skipped with a warning each.
 #pragma once
 
+#include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace quillon::pack {
 
+enum class entry_kind { file, folder, link };
+
 struct input_entry {
     std::string path;  // where to read it
     std::string name;  // its name in the archive; folders end with "/"
-    bool directory;
+    entry_kind kind;
     std::int64_t modified;  // Unix seconds
-    std::uint32_t mode;     // st_mode
-    std::uint64_t size;
+    std::uint32_t mode;     // st_mode, the type bits included
+    std::uint64_t size;     // of a file's data or a link's target; 0 for a folder
+    std::string target;     // a link's target
 };
 
-// Throws `failure` for a missing input or a folder that cannot be read.
-std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs);
+// Throws `failure` for a missing input, a folder that cannot be read, or a
+// link whose target the stub would refuse to make (one that leaves the
+// destination). Each skipped item is one line on `warnings`.
+std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, bool follow_links, std::ostream& warnings);
 
 }  // namespace quillon::pack

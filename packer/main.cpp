@@ -4,19 +4,21 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "packer/archive_packer.h"
+#include "packer/input_file.h"
 #include "packer/input_tree.h"
 #include "packer/listing.h"
-#include "packer/mapped_file.h"
 #include "packer/output_file.h"
 #include "packer/zip_append.h"
-#include "packer/zip_writer.h"
 
 namespace quillon::pack {
 
@@ -37,6 +39,11 @@ const char usage[] =
     "  -0                    store files without compressing them\n"
     "  -1 ... -12            Deflate level (default 6); files that do not get\n"
     "                        smaller are stored\n"
+    "  -j N                  deflate with N threads (default: one per core); the\n"
+    "                        output is the same whatever N\n"
+    "  --follow-links        pack what symbolic links point at instead of the\n"
+    "                        links themselves (links named as INPUT are always\n"
+    "                        followed; a link that points nowhere stays a link)\n"
     "  --passphrase-file F   encrypt files with the passphrase in F (first line)\n"
     "  --passphrase          ask for the passphrase on the terminal\n"
     "                        Traditional Zip encryption is weak: it keeps out the\n"
@@ -45,14 +52,33 @@ const char usage[] =
     "  --test SFX            decode every entry in memory and check every CRC\n"
     "  -h, --help            this text\n"
     "\n"
+    "Files, folders and links keep their Unix modes and modification times (UTC);\n"
+    "sockets, FIFOs and devices are skipped with a warning. Zip64 records are\n"
+    "written where sizes, offsets or the number of entries need them.\n"
+    "\n"
     "Exit codes: 0 done, 2 failure (one message on standard error).\n";
 
 struct options {
     std::string output, stub, passphrase_file, list, test;
     std::vector<std::string> inputs;
-    bool windows = false, ask_passphrase = false;
+    bool windows = false, ask_passphrase = false, follow_links = false;
     int level = 6;
+    unsigned workers = 0;  // 0: one per core
 };
+
+constexpr unsigned most_workers = 256;
+
+unsigned parse_workers(const std::string& text) {
+    const bool digits = !text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos;
+    const unsigned n = digits ? static_cast<unsigned>(std::stoul(text)) : 0;
+    if (n < 1 || n > most_workers) throw failure{"-j takes a number of threads from 1 to 256"};
+    return n;
+}
+
+unsigned default_workers() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores ? std::min(cores, most_workers) : 1;
+}
 
 options parse(int argc, char** argv) {
     options o;
@@ -75,6 +101,12 @@ options parse(int argc, char** argv) {
             o.passphrase_file = value();
         } else if (a == "--passphrase") {
             o.ask_passphrase = true;
+        } else if (a == "--follow-links") {
+            o.follow_links = true;
+        } else if (a == "-j") {
+            o.workers = parse_workers(value());
+        } else if (a.compare(0, 2, "-j") == 0) {
+            o.workers = parse_workers(a.substr(2));
         } else if (a == "--list") {
             o.list = value();
         } else if (a == "--test") {
@@ -158,22 +190,12 @@ bool is_zip_name(const std::string& path) {
     return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".zip") == 0;
 }
 
-// One self-rewriting line on standard error, when it is a terminal.
-class progress_line {
-public:
-    progress_line() : shown_(isatty(STDERR_FILENO)) {}
-    ~progress_line() {
-        if (shown_ && drawn_) std::cerr << "\r\033[K" << std::flush;
-    }
-    void show(std::size_t done, std::size_t total, const std::string& name) {
-        if (!shown_) return;
-        std::cerr << "\r\033[K" << (total ? done * 100 / total : 100) << "% " << name.substr(0, 70) << std::flush;
-        drawn_ = true;
-    }
-
-private:
-    bool shown_, drawn_ = false;
-};
+// The stub goes first, read from start to end (it may come from a pipe).
+void copy_stub(const std::string& path, output_file& out) {
+    input_file stub(path, input_file::kind::stream);
+    std::vector<std::uint8_t> piece(1 << 20);
+    while (const std::size_t n = stub.read_some(piece.data(), piece.size())) out.write(piece.data(), n);
+}
 
 void pack(const options& o) {
     if (o.output.empty()) throw failure{"name the output with -o (see --help)"};
@@ -188,35 +210,16 @@ void pack(const options& o) {
     // Everything that can fail on the inputs is checked before the output
     // is made.
     std::vector<input_entry> entries;
-    if (!append) {
-        entries = walk_inputs(o.inputs);
-        if (entries.size() > zip_writer::max_entries)
-            throw failure{"more than 65535 entries: the stub reads no Zip64 archives"};
-    }
-    mapped_file stub(find_stub(o));
+    if (!append) entries = walk_inputs(o.inputs, o.follow_links, std::cerr);
+    const std::string stub = find_stub(o);
 
     output_file out(o.output);
-    out.write(stub.data(), stub.size());
+    copy_stub(stub, out);
     if (append) {
         append_zip(out, o.inputs[0]);
     } else {
-        zip_writer writer(out);
-        progress_line progress;
-        for (std::size_t i = 0; i < entries.size(); ++i) {
-            const input_entry& e = entries[i];
-            progress.show(i, entries.size(), e.name);
-            entry_info info{e.name, 0, 0, e.mode, e.directory};
-            to_dos_time(e.modified, info.dos_time, info.dos_date);
-            if (e.directory) {
-                writer.add_directory(info);
-                continue;
-            }
-            if (e.size >= zip_writer::max_offset)
-                throw failure{"\"" + e.path + "\" is 4 GiB or larger: the stub reads no Zip64 archives"};
-            mapped_file file(e.path);
-            writer.add_file(info, file.data(), file.size(), o.level, passphrase);
-        }
-        writer.finish();
+        archive_packer packer(out, {o.level, passphrase, o.follow_links, o.workers ? o.workers : default_workers()});
+        packer.pack(entries);
     }
     out.commit();
 }

@@ -1,5 +1,7 @@
 // The packer's output: written to a temporary file beside the target and
 // renamed over it only when complete, so a failure leaves no partial output.
+// That holds for signals too: while a temporary file exists, SIGINT,
+// SIGTERM, SIGHUP and SIGQUIT remove it before the program ends by them.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +21,14 @@ public:
     void write(const void* bytes, std::size_t length);
     void write_u16(std::uint32_t value);
     void write_u32(std::uint32_t value);
+    void write_u64(std::uint64_t value);
     std::uint64_t position() const { return position_; }
+
+    // Overwrites `length` bytes already written at `at` (a header whose
+    // values are known only after its data).
+    void patch(std::uint64_t at, const void* bytes, std::size_t length);
+    // Drops everything from `at` on; writing goes on from there.
+    void truncate(std::uint64_t at);
 
     // Flushes, makes the file executable and renames it over the target.
     void commit();
@@ -31,6 +40,8 @@ private:
     std::string temporary_;
     int fd_ = -1;
     std::uint64_t position_ = 0;
+    // Bytes already handed to the system; the buffer holds those after.
+    std::uint64_t drained_ = 0;
     std::vector<std::uint8_t> buffer_;
     bool committed_ = false;
 };

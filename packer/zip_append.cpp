@@ -5,13 +5,13 @@
 
 #include "errors/exception.h"
 #include "io/file.h"
-#include "stream/array_input.h"
+#include "packer/byte_buffer.h"
 #include "stream/fork_input.h"
 #include "stream/safe_input.h"
 #include "zip/archive.h"
-#include "zip/central_header.h"
 #include "zip/end_header.h"
 #include "zip/records.h"
+#include "zip/zip64_end_header.h"
 
 namespace quillon::pack {
 
@@ -19,10 +19,24 @@ namespace {
 
 namespace records = format::zip::records;
 
-struct zip64_refused {};
+constexpr stream::size_type none = ~stream::size_type{0};
+constexpr std::uint16_t zip64_version = 45;
+constexpr std::uint64_t marker = records::zip64_u32;
 
-void put32(std::uint8_t* p, std::uint64_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+// Fields of the central record that the local header shares, at their
+// central offsets.
+constexpr std::uint32_t central_shared(std::uint32_t local_offset) {
+    return records::central::shared_fields + local_offset - records::local::version_needed;
+}
+constexpr std::uint32_t central_version_needed = central_shared(records::local::version_needed);
+constexpr std::uint32_t central_compressed = central_shared(records::local::compressed_size);
+constexpr std::uint32_t central_uncompressed = central_shared(records::local::uncompressed_size);
+
+std::uint64_t get(const std::vector<std::uint8_t>& bytes, std::size_t at, unsigned size) {
+    return byte_buffer::get(bytes.data() + at, size);
+}
+void set(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, unsigned size) {
+    byte_buffer::set(bytes.data() + at, value, size);
 }
 
 // Reads `length` bytes from `at` of the zip in one piece.
@@ -51,39 +65,167 @@ void copy_range(stream::fork_input& input, stream::size_type at, stream::size_ty
     }
 }
 
+// The Zip64 end record of the archive whose end record is at `end`, found
+// through its locator: the record right before the locator (where every
+// writer puts it), else where the locator says, counted from the start of
+// the file. `none` when there is no locator.
+stream::size_type find_zip64_end(stream::fork_input& input, stream::size_type end,
+                                 format::zip::zip64_end_header& record) {
+    if (end < records::zip64_locator_len + records::zip64_end_len) return none;
+    const stream::size_type locator_at = end - records::zip64_locator_len;
+    input.seek(locator_at);
+    format::zip::zip64_locator locator;
+    {
+        stream::safe_input safe(input);
+        locator.read(safe, false);
+    }
+    if (!locator.valid()) return none;
+    for (stream::size_type at : {locator_at - records::zip64_end_len, stream::size_type{locator.end_offset}}) {
+        if (at > locator_at - records::zip64_end_len) continue;
+        input.seek(at);
+        stream::safe_input safe(input);
+        record.read(safe, false);
+        if (record.valid()) return at;
+    }
+    return none;
+}
+
 // Where the archive begins in the file: bytes in front of it that its
 // offsets do not count (a program of its own, for instance) are told by
-// where its directory really ends, right before the end record.
+// where its directory really ends, right before the (Zip64) end record.
 stream::size_type archive_begin(stream::fork_input& input) {
     format::zip::end_header end;
     const stream::size_type at = end.locate(input);
     if (at == format::zip::end_header::not_found) return 0;  // the reader says why
     input.seek(at);
-    stream::safe_input safe(input);
-    end.read(safe, true);
-    if (end.total_entries == records::zip64_u16 || end.directory_size == records::zip64_u32 ||
-        end.directory_offset == records::zip64_u32)
-        throw zip64_refused();
-    const stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
-    return at >= counted ? at - counted : 0;
+    {
+        stream::safe_input safe(input);
+        end.read(safe, true);
+    }
+    stream::size_type directory_end = at;
+    stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
+    format::zip::zip64_end_header zip64;
+    const stream::size_type zip64_at = find_zip64_end(input, at, zip64);
+    if (zip64_at != none) {
+        directory_end = zip64_at;
+        counted = zip64.directory_offset + zip64.directory_size;
+        if (counted < zip64.directory_offset) return 0;  // overflows: the reader says why
+    }
+    return directory_end >= counted ? directory_end - counted : 0;
 }
 
-// Adds `shift` to the local header offset of every central record in
-// `directory`, reading each record with the reader's own record class.
-void shift_offsets(std::vector<std::uint8_t>& directory, std::size_t entries, stream::size_type shift) {
+// The Zip64 extra field block of a central record's extra field: where its
+// data begins in `extra` and how long it is; `none` when there is none.
+std::pair<std::size_t, std::size_t> zip64_block(const std::vector<std::uint8_t>& extra) {
+    for (std::size_t at = 0; at + records::extra_block_header_len <= extra.size();) {
+        const auto tag = get(extra, at, 2), size = get(extra, at + 2, 2);
+        at += records::extra_block_header_len;
+        if (tag == records::zip64_extra) return {at, std::min<std::size_t>(size, extra.size() - at)};
+        at += size;
+    }
+    return {none, 0};
+}
+
+// The central record `record` with `shift` added to its local header
+// offset. One that no longer fits in 32 bits moves into the Zip64 extra
+// field, after the sizes held there, and the record grows.
+std::vector<std::uint8_t> moved_record(std::vector<std::uint8_t> record, std::uint64_t shift) {
+    const std::size_t name_length = get(record, records::central::name_length, 2);
+    const std::size_t extra_at = records::central_header_len + name_length;
+    const std::size_t extra_length = get(record, records::central::extra_length, 2);
+    std::vector<std::uint8_t> extra(record.begin() + extra_at, record.begin() + extra_at + extra_length);
+    const auto [data_at, data_size] = zip64_block(extra);
+    // The offset's place in the Zip64 data: after the sizes that are there.
+    const std::size_t index =
+        8 * ((get(record, central_uncompressed, 4) == marker) + (get(record, central_compressed, 4) == marker));
+    const std::uint64_t offset = get(record, records::central::local_header_offset, 4);
+
+    if (offset == marker) {  // the reader's check found it there
+        const std::size_t at = extra_at + data_at + index;
+        set(record, at, get(record, at, 8) + shift, 8);
+        return record;
+    }
+    if (offset + shift < marker) {
+        set(record, records::central::local_header_offset, offset + shift, 4);
+        return record;
+    }
+    byte_buffer value;
+    value.put64(offset + shift);
+    if (data_at == none) {
+        byte_buffer block;
+        block.put16(records::zip64_extra);
+        block.put16(8);
+        block.put(value.bytes);
+        extra.insert(extra.begin(), block.bytes.begin(), block.bytes.end());
+    } else {
+        if (data_size < index) throw failure{"bad Zip64 extra field"};
+        extra.insert(extra.begin() + static_cast<std::ptrdiff_t>(data_at + index), value.bytes.begin(),
+                     value.bytes.end());
+        set(extra, data_at - 2, data_size + 8, 2);
+    }
+    if (extra.size() > 0xFFFF) throw failure{"an extra field would grow past its 64 KiB"};
+    set(record, records::central::local_header_offset, marker, 4);
+    set(record, records::central::extra_length, extra.size(), 2);
+    if (get(record, central_version_needed, 1) < zip64_version) set(record, central_version_needed, zip64_version, 2);
+    record.erase(record.begin() + static_cast<std::ptrdiff_t>(extra_at),
+                 record.begin() + static_cast<std::ptrdiff_t>(extra_at + extra_length));
+    record.insert(record.begin() + static_cast<std::ptrdiff_t>(extra_at), extra.begin(), extra.end());
+    return record;
+}
+
+// The whole directory with every local header offset moved by `shift`.
+std::vector<std::uint8_t> moved_directory(const std::vector<std::uint8_t>& directory, std::size_t entries,
+                                          std::uint64_t shift) {
+    byte_buffer moved;
     std::size_t at = 0;
     for (std::size_t i = 0; i < entries; ++i) {
-        stream::array_input bytes(directory.data(), static_cast<std::uint32_t>(directory.size()),
-                                  static_cast<std::uint32_t>(at));
-        stream::safe_input safe(bytes);
-        format::zip::central_header record;
-        const std::uint32_t length = record.read(safe, true);
-        if (record.local_header_offset == records::zip64_u32) throw zip64_refused();
-        const stream::size_type moved = record.local_header_offset + shift;
-        if (moved > records::zip64_u32) throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
-        put32(directory.data() + at + records::central::local_header_offset, moved);
+        // The reader's check has read every record: each lies inside.
+        const std::size_t length = records::central_header_len + get(directory, at + records::central::name_length, 2) +
+                                   get(directory, at + records::central::extra_length, 2) +
+                                   get(directory, at + records::central::comment_length, 2);
+        moved.put(
+            moved_record(std::vector<std::uint8_t>(directory.begin() + at, directory.begin() + at + length), shift));
         at += length;
     }
+    return std::move(moved.bytes);
+}
+
+// What comes after the directory, with its new size and offset: the Zip64
+// end record and locator the zip had, moved, or new ones where the classic
+// fields no longer hold the values; then the end record with its comment.
+std::vector<std::uint8_t> moved_end_records(std::vector<std::uint8_t> tail, stream::size_type zip64_length,
+                                            std::uint64_t entries, std::uint64_t size, std::uint64_t offset) {
+    const std::size_t end_at = zip64_length;  // the end record follows the Zip64 records
+    const bool overflows = size >= marker || offset >= marker;
+    if (zip64_length > 0) {
+        set(tail, records::zip64_end::directory_size, size, 8);
+        set(tail, records::zip64_end::directory_offset, offset, 8);
+        set(tail, end_at - records::zip64_locator_len + records::zip64_locator::end_offset, offset + size, 8);
+    }
+    const auto keep_marker = [&](std::size_t field, std::uint64_t value) {
+        if (get(tail, end_at + field, 4) != marker) set(tail, end_at + field, value >= marker ? marker : value, 4);
+    };
+    keep_marker(records::end::directory_size, size);
+    keep_marker(records::end::directory_offset, offset);
+    if (zip64_length > 0 || !overflows) return tail;
+
+    byte_buffer zip64;
+    zip64.put32(records::zip64_end_signature);
+    zip64.put64(records::zip64_end_len - 12);
+    zip64.put16(records::unix_host << 8 | zip64_version);
+    zip64.put16(zip64_version);
+    zip64.put32(0);  // this disk
+    zip64.put32(0);  // disk of the central directory
+    zip64.put64(entries);
+    zip64.put64(entries);
+    zip64.put64(size);
+    zip64.put64(offset);
+    zip64.put32(records::zip64_locator_signature);
+    zip64.put32(0);  // disk of the Zip64 end record
+    zip64.put64(offset + size);
+    zip64.put32(1);  // disks in all
+    zip64.put(tail);
+    return std::move(zip64.bytes);
 }
 
 }  // namespace
@@ -103,26 +245,26 @@ void append_zip(output_file& out, const std::string& zip_path) {
         format::zip::archive reader(zip, no_events);
         reader.check(input);
         input.seek(begin);
-        const std::size_t entries = reader.list(input).size();
+        const std::uint64_t entries = reader.list(input).size();
         const stream::size_type directory_start = reader.directory_position();
         const stream::size_type end = reader.end_position();
+        format::zip::zip64_end_header zip64;
+        const stream::size_type zip64_at = entries ? find_zip64_end(input, end, zip64) : none;
+        const stream::size_type directory_end = zip64_at != none ? zip64_at : end;
 
         // Every offset now counts from the start of the whole output.
         const stream::size_type shift = out.position() + begin;
-        std::vector<std::uint8_t> directory = read_range(input, directory_start, end - directory_start);
-        shift_offsets(directory, entries, shift);
-        std::vector<std::uint8_t> tail = read_range(input, end, input.size() - end);
-        const stream::size_type directory_offset = directory_start - begin + shift;
-        if (directory_offset > records::zip64_u32)
-            throw failure{"the output would reach 4 GiB: the stub reads no Zip64 archives"};
-        put32(tail.data() + records::end::directory_offset, directory_offset);
+        const std::vector<std::uint8_t> directory =
+            moved_directory(read_range(input, directory_start, directory_end - directory_start), entries, shift);
+        const std::uint64_t directory_offset = out.position() + directory_start;
+        const std::vector<std::uint8_t> tail =
+            moved_end_records(read_range(input, directory_end, input.size() - directory_end),
+                              zip64_at != none ? end - zip64_at : 0, entries, directory.size(), directory_offset);
 
         copy_range(input, 0, directory_start, out);
         out.write(directory.data(), directory.size());
         out.write(tail.data(), tail.size());
         zip.data_fork().close(false);
-    } catch (const zip64_refused&) {
-        throw failure{quoted + " is a Zip64 archive, which the stub cannot read"};
     } catch (const un::exception& e) {
         throw failure{quoted + " is not a Zip archive the stub can read: " + un::display_text(e)};
     }

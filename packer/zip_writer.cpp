@@ -1,13 +1,12 @@
 #include "packer/zip_writer.h"
 
-#include <libdeflate.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <ctime>
-#include <memory>
+#include <limits>
 
-#include "packer/traditional_encryptor.h"
-#include "zip/checksum/crc32.h"
+#include "packer/byte_buffer.h"
 #include "zip/records.h"
 
 namespace quillon::pack {
@@ -16,38 +15,65 @@ namespace {
 
 namespace records = format::zip::records;
 
-constexpr std::uint16_t version_needed = 20;  // Deflate and traditional encryption
+constexpr std::uint16_t version_classic = 20;  // Deflate and traditional encryption
+constexpr std::uint16_t version_zip64 = 45;
 // Unix, so the mode in the attributes counts.
 constexpr std::uint16_t version_made_by = records::unix_host << 8 | 30;
-constexpr std::uint16_t flag_encrypted = records::encrypted_flag;
-constexpr std::uint16_t flag_utf8 = records::utf8_flag;
-constexpr std::uint16_t method_stored = records::stored;
-constexpr std::uint16_t method_deflated = records::deflated;
+constexpr std::uint16_t zip64_made_by = records::unix_host << 8 | version_zip64;
+constexpr std::uint32_t dos_read_only = 0x01;
 constexpr std::uint32_t dos_directory = 0x10;
-constexpr std::size_t encryption_header_size = records::encryption_header_len;
+// The extended timestamp: a flags byte (bit 0: the modification time
+// follows) and the time, signed 32-bit seconds since 1970 UTC.
+constexpr std::uint8_t unix_time_modified = 1;
+constexpr std::uint32_t unix_time_len = 5;
+constexpr std::uint32_t zip64_end_rest = records::zip64_end_len - 12;  // what its size field counts
 
 bool is_ascii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-struct compressor_deleter {
-    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
+std::uint16_t flags_of(const entry_info& info, const entry_data& data) {
+    return static_cast<std::uint16_t>((data.encrypted ? records::encrypted_flag : 0) |
+                                      (is_ascii(info.name) ? 0 : records::utf8_flag));
+}
 
-// Deflates `data` at `level`; empty when that does not make it smaller.
-std::vector<std::uint8_t> deflate(const std::uint8_t* data, std::size_t size, int level) {
-    static std::unique_ptr<libdeflate_compressor, compressor_deleter> compressor;
-    static int compressor_level = 0;
-    if (!compressor || compressor_level != level) {
-        compressor.reset(libdeflate_alloc_compressor(level));
-        compressor_level = level;
-        if (!compressor) throw failure{"cannot make a compressor for level " + std::to_string(level)};
-    }
-    std::vector<std::uint8_t> out(libdeflate_deflate_compress_bound(compressor.get(), size));
-    std::size_t n = libdeflate_deflate_compress(compressor.get(), data, size, out.data(), out.size());
-    if (n == 0 || n >= size) return {};
-    out.resize(n);
-    return out;
+std::uint32_t clamp_to_i32(std::int64_t seconds) {
+    const std::int64_t low = std::numeric_limits<std::int32_t>::min();
+    const std::int64_t high = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp(seconds, low, high)));
+}
+
+void put_unix_time(byte_buffer& b, std::int64_t modified) {
+    b.put16(records::unix_time_extra);
+    b.put16(unix_time_len);
+    b.put8(unix_time_modified);
+    b.put32(clamp_to_i32(modified));
+}
+
+std::uint32_t classic(std::uint64_t value) {
+    return zip_writer::needs_zip64(value) ? records::zip64_u32 : static_cast<std::uint32_t>(value);
+}
+
+// From the version needed to the extra field's length: the fields both
+// records share.
+void put_shared_fields(byte_buffer& b, const entry_info& info, const entry_data& data, bool zip64,
+                       std::uint32_t compressed, std::uint32_t uncompressed, std::size_t extra_length) {
+    std::uint16_t time, date;
+    to_dos_time(info.modified, time, date);
+    b.put16(zip64 ? version_zip64 : version_classic);
+    b.put16(flags_of(info, data));
+    b.put16(data.method);
+    b.put16(time);
+    b.put16(date);
+    b.put32(data.crc);
+    b.put32(compressed);
+    b.put32(uncompressed);
+    b.put16(static_cast<std::uint32_t>(info.name.size()));
+    b.put16(static_cast<std::uint32_t>(extra_length));
+}
+
+std::uint32_t external_attributes(std::uint32_t mode) {
+    return mode << 16 | (S_ISDIR(mode) ? dos_directory : 0) | ((mode & S_IWUSR) ? 0 : dos_read_only);
 }
 
 }  // namespace
@@ -66,109 +92,108 @@ void to_dos_time(std::int64_t unix_seconds, std::uint16_t& time, std::uint16_t& 
     date = static_cast<std::uint16_t>((local.tm_year - 80) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
 }
 
-void zip_writer::check_room(std::uint64_t more) const {
-    if (central_.size() >= max_entries) throw failure{"more than 65535 entries: the stub reads no Zip64 archives"};
-    if (out_.position() + more > max_offset)
-        throw failure{"the archive would reach 4 GiB: the stub reads no Zip64 archives"};
-}
-
-// The fields the local and central records share, from the version needed
-// to the extra field's length (always 0 here).
-void zip_writer::write_shared_fields(const central_record& r) {
-    out_.write_u16(version_needed);
-    out_.write_u16(r.flags);
-    out_.write_u16(r.method);
-    out_.write_u16(r.info.dos_time);
-    out_.write_u16(r.info.dos_date);
-    out_.write_u32(r.crc);
-    out_.write_u32(r.compressed);
-    out_.write_u32(r.uncompressed);
-    out_.write_u16(static_cast<std::uint32_t>(r.info.name.size()));
-    out_.write_u16(0);  // extra field
-}
-
-void zip_writer::write_local(const central_record& r) {
-    out_.write_u32(records::local_signature);
-    write_shared_fields(r);
-    out_.write(r.info.name.data(), r.info.name.size());
-}
-
-void zip_writer::add_directory(const entry_info& info) {
-    check_room(records::local_header_len + info.name.size());
-    central_record r{info, is_ascii(info.name) ? std::uint16_t{0} : flag_utf8, method_stored, 0, 0,
-                     0,    static_cast<std::uint32_t>(out_.position())};
-    write_local(r);
-    central_.push_back(r);
-}
-
-void zip_writer::add_file(const entry_info& info, const std::uint8_t* data, std::uint64_t size, int level,
-                          const std::string& passphrase) {
-    if (size >= max_offset) throw failure{"\"" + info.name + "\" is 4 GiB or larger: the stub reads no Zip64 archives"};
-    check_room(records::local_header_len + info.name.size() + size);
-
-    algorithm::crc32 crc;
-    crc.update(data, size);
-    crc.finish();
-
-    std::vector<std::uint8_t> packed = level > 0 && size > 0 ? deflate(data, size, level) : std::vector<std::uint8_t>{};
-    const bool deflated = !packed.empty();
-    const bool encrypted = !passphrase.empty();
-    const std::uint64_t body = (deflated ? packed.size() : size) + (encrypted ? encryption_header_size : 0);
-    check_room(records::local_header_len + info.name.size() + body);
-
-    central_record r{
-        info,
-        static_cast<std::uint16_t>((encrypted ? flag_encrypted : 0) | (is_ascii(info.name) ? 0 : flag_utf8)),
-        deflated ? method_deflated : method_stored,
-        crc.value(),
-        static_cast<std::uint32_t>(body),
-        static_cast<std::uint32_t>(size),
-        static_cast<std::uint32_t>(out_.position())};
-    write_local(r);
-
-    const std::uint8_t* payload = deflated ? packed.data() : data;
-    const std::size_t payload_size = deflated ? packed.size() : static_cast<std::size_t>(size);
-    if (!encrypted) {
-        out_.write(payload, payload_size);
-    } else {
-        traditional_encryptor cipher(passphrase);
-        std::uint8_t header[encryption_header_size];
-        cipher.make_header(crc.value(), header);
-        out_.write(header, sizeof header);
-        std::vector<std::uint8_t> chunk(1 << 16);
-        for (std::size_t at = 0; at < payload_size; at += chunk.size()) {
-            std::size_t n = std::min(chunk.size(), payload_size - at);
-            std::copy(payload + at, payload + at + n, chunk.begin());
-            cipher.encrypt(chunk.data(), n);
-            out_.write(chunk.data(), n);
-        }
+std::vector<std::uint8_t> zip_writer::local_header(const entry& e) const {
+    byte_buffer extra;
+    if (e.zip64_sizes) {
+        extra.put16(records::zip64_extra);
+        extra.put16(16);
+        extra.put64(e.data.uncompressed);
+        extra.put64(e.data.compressed);
     }
-    central_.push_back(r);
+    put_unix_time(extra, e.info.modified);
+
+    byte_buffer b;
+    b.put32(records::local_signature);
+    const std::uint32_t compressed = e.zip64_sizes ? records::zip64_u32 : static_cast<std::uint32_t>(e.data.compressed);
+    const std::uint32_t uncompressed =
+        e.zip64_sizes ? records::zip64_u32 : static_cast<std::uint32_t>(e.data.uncompressed);
+    put_shared_fields(b, e.info, e.data, e.zip64_sizes, compressed, uncompressed, extra.bytes.size());
+    b.put(e.info.name);
+    b.put(extra.bytes);
+    return std::move(b.bytes);
+}
+
+std::vector<std::uint8_t> zip_writer::central_record(const entry& e) const {
+    byte_buffer zip64;
+    for (std::uint64_t value : {e.data.uncompressed, e.data.compressed, e.offset})
+        if (needs_zip64(value)) zip64.put64(value);
+    byte_buffer extra;
+    if (!zip64.bytes.empty()) {
+        extra.put16(records::zip64_extra);
+        extra.put16(static_cast<std::uint32_t>(zip64.bytes.size()));
+        extra.put(zip64.bytes);
+    }
+    put_unix_time(extra, e.info.modified);
+
+    byte_buffer b;
+    b.put32(records::central_signature);
+    b.put16(version_made_by);
+    put_shared_fields(b, e.info, e.data, !zip64.bytes.empty(), classic(e.data.compressed), classic(e.data.uncompressed),
+                      extra.bytes.size());
+    b.put16(0);  // comment
+    b.put16(0);  // disk number start
+    b.put16(0);  // internal attributes
+    b.put32(external_attributes(e.info.unix_mode));
+    b.put32(classic(e.offset));
+    b.put(e.info.name);
+    b.put(extra.bytes);
+    return std::move(b.bytes);
+}
+
+void zip_writer::begin_entry(const entry_info& info, const entry_data& data, bool zip64_sizes) {
+    current_ = entry{info, data, out_.position(),
+                     zip64_sizes || needs_zip64(data.compressed) || needs_zip64(data.uncompressed)};
+    const std::vector<std::uint8_t> header = local_header(current_);
+    out_.write(header.data(), header.size());
+}
+
+void zip_writer::end_entry(const entry_data& data) {
+    if (data.method != current_.data.method || data.crc != current_.data.crc ||
+        data.compressed != current_.data.compressed) {
+        current_.data = data;
+        const std::vector<std::uint8_t> header = local_header(current_);
+        out_.patch(current_.offset, header.data(), header.size());
+    }
+    entries_.push_back(current_);
 }
 
 void zip_writer::finish() {
     const std::uint64_t start = out_.position();
-    for (const central_record& r : central_) {
-        out_.write_u32(records::central_signature);
-        out_.write_u16(version_made_by);
-        write_shared_fields(r);
-        out_.write_u16(0);  // comment
-        out_.write_u16(0);  // disk number start
-        out_.write_u16(0);  // internal attributes
-        out_.write_u32(r.info.unix_mode << 16 | (r.info.directory ? dos_directory : 0));
-        out_.write_u32(r.offset);
-        out_.write(r.info.name.data(), r.info.name.size());
+    for (const entry& e : entries_) {
+        const std::vector<std::uint8_t> record = central_record(e);
+        out_.write(record.data(), record.size());
     }
-    const std::uint64_t size = out_.position() - start;
-    if (out_.position() + records::end_len > max_offset)
-        throw failure{"the archive would reach 4 GiB: the stub reads no Zip64 archives"};
+    write_end_records(start, out_.position() - start);
+}
+
+void zip_writer::write_end_records(std::uint64_t start, std::uint64_t size) {
+    const std::uint64_t count = entries_.size();
+    const bool many = count >= records::zip64_u16;
+    if (many || needs_zip64(size) || needs_zip64(start)) {
+        const std::uint64_t zip64_end = out_.position();
+        out_.write_u32(records::zip64_end_signature);
+        out_.write_u64(zip64_end_rest);
+        out_.write_u16(zip64_made_by);
+        out_.write_u16(version_zip64);
+        out_.write_u32(0);  // this disk
+        out_.write_u32(0);  // disk of the central directory
+        out_.write_u64(count);
+        out_.write_u64(count);
+        out_.write_u64(size);
+        out_.write_u64(start);
+        out_.write_u32(records::zip64_locator_signature);
+        out_.write_u32(0);  // disk of the Zip64 end record
+        out_.write_u64(zip64_end);
+        out_.write_u32(1);  // disks in all
+    }
+    const std::uint32_t short_count = many ? records::zip64_u16 : static_cast<std::uint32_t>(count);
     out_.write_u32(records::end_signature);
     out_.write_u16(0);  // this disk
     out_.write_u16(0);  // disk of the central directory
-    out_.write_u16(static_cast<std::uint32_t>(central_.size()));
-    out_.write_u16(static_cast<std::uint32_t>(central_.size()));
-    out_.write_u32(static_cast<std::uint32_t>(size));
-    out_.write_u32(static_cast<std::uint32_t>(start));
+    out_.write_u16(short_count);
+    out_.write_u16(short_count);
+    out_.write_u32(classic(size));
+    out_.write_u32(classic(start));
     out_.write_u16(0);  // comment length
 }
 

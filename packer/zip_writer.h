@@ -1,7 +1,21 @@
 // Writes a Zip archive entry by entry into an output file, with every offset
 // counted from the start of that file (so an archive written after a stub
-// needs no later adjustment). Reads no Zip64: the limits below are checked
-// before anything is written.
+// needs no later adjustment).
+//
+// Zip64 is written where the classic fields cannot hold a value, and only
+// there, so that small archives stay classic: a local header whose sizes
+// may reach 4 GiB holds both in a Zip64 extra field (the classic ones
+// 0xFFFFFFFF); a central record holds in its Zip64 extra field exactly the
+// values that do not fit (the uncompressed size, the compressed size, the
+// offset, in that order); the Zip64 end record and its locator come before
+// the end record when the count, the directory's size or its offset do not
+// fit, and the end record then holds the markers for those. Records with a
+// Zip64 extra field need version 4.5, the others 2.0.
+//
+// Every entry records its Unix mode (made by Unix, the mode in the high 16
+// bits of the external attributes, with the DOS read-only and folder bits)
+// and its modification time twice: as DOS local time and, in UTC seconds, in
+// an extended timestamp extra field, in its local and its central record.
 #pragma once
 
 #include <cstdint>
@@ -14,43 +28,55 @@ namespace quillon::pack {
 
 // What one entry records besides its data.
 struct entry_info {
-    std::string name;  // "/" separated, folders end with "/"
-    std::uint16_t dos_time = 0;
-    std::uint16_t dos_date = 0;
-    std::uint32_t unix_mode = 0;  // st_mode, kept in the external attributes
-    bool directory = false;
+    std::string name;             // "/" separated, folders end with "/"
+    std::int64_t modified = 0;    // Unix seconds
+    std::uint32_t unix_mode = 0;  // st_mode, the type bits included
+};
+
+// What the headers say of an entry's data.
+struct entry_data {
+    std::uint16_t method = 0;  // records::stored or records::deflated
+    bool encrypted = false;
+    std::uint32_t crc = 0;
+    std::uint64_t compressed = 0;  // as written, the encryption header included
+    std::uint64_t uncompressed = 0;
 };
 
 class zip_writer {
 public:
-    static constexpr std::uint64_t max_entries = 65535;
-    static constexpr std::uint64_t max_offset = 0xFFFFFFFFu;
-
     explicit zip_writer(output_file& out) : out_(out) {}
 
-    void add_directory(const entry_info& info);
-    // `data` is the whole file. `level` 1 to 12 deflates it (stored when that
-    // is not smaller); `passphrase` non-empty encrypts it.
-    void add_file(const entry_info& info, const std::uint8_t* data, std::uint64_t size, int level,
-                  const std::string& passphrase);
-    // Writes the central directory and the end record.
+    // Writes the local header; the caller then writes the data. With
+    // `zip64_sizes` the header holds its sizes in a Zip64 extra field: for
+    // data whose sizes may reach 4 GiB.
+    void begin_entry(const entry_info& info, const entry_data& data, bool zip64_sizes);
+    // After the data: rewrites the local header with what is known only
+    // now (for data written in pieces: the method, the CRC, the compressed
+    // size) and keeps the entry for the directory.
+    void end_entry(const entry_data& data);
+    // Writes the central directory and the end records.
     void finish();
 
-    std::size_t entries() const { return central_.size(); }
+    // Whether sizes this large need the Zip64 extra field.
+    static bool needs_zip64(std::uint64_t size) { return size >= marker; }
 
 private:
-    struct central_record {
+    static constexpr std::uint64_t marker = 0xFFFFFFFF;
+
+    struct entry {
         entry_info info;
-        std::uint16_t flags, method;
-        std::uint32_t crc, compressed, uncompressed, offset;
+        entry_data data;
+        std::uint64_t offset;
+        bool zip64_sizes;
     };
 
-    void write_shared_fields(const central_record& record);
-    void write_local(const central_record& record);
-    void check_room(std::uint64_t more) const;
+    std::vector<std::uint8_t> local_header(const entry& e) const;
+    std::vector<std::uint8_t> central_record(const entry& e) const;
+    void write_end_records(std::uint64_t start, std::uint64_t size);
 
     output_file& out_;
-    std::vector<central_record> central_;
+    std::vector<entry> entries_;
+    entry current_{};
 };
 
 // DOS date and time (local time, two-second resolution) of a Unix time.

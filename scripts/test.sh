@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the three targets and runs every test: the native unit tests (under
-# AddressSanitizer and UBSan) and end-to-end scripts, the same unit tests
-# cross-built for 64-bit Windows under wine64, the main job (scripts/demo.sh),
-# and a short fuzzing smoke run.
+# AddressSanitizer and UBSan) and end-to-end scripts (the heavy ones too),
+# the same unit tests cross-built for 64-bit Windows under wine64, the main
+# job (scripts/demo.sh), and a short fuzzing smoke run.
 #
 # Everything the run writes outside the build folders (the tests' scratch
 # folders, their Wine prefixes, Wine's server folders) goes into one folder
@@ -35,7 +35,9 @@ for preset in native win32 win64; do
 done
 
 echo "== tests: native"
-ctest --preset native -j "$jobs" || status=1
+# The multi-GiB Zip64 tests of the packer (tests/scripts/packer_heavy.sh)
+# run here, not in a plain ctest run.
+QUILLON_HEAVY_TESTS=1 ctest --preset native -j "$jobs" || status=1
 
 echo "== tests: win64 under Wine"
 ctest --preset win64 || status=1

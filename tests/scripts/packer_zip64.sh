@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# quillon-pack and Zip64, the parts that need no large files: more than
+# 65,535 entries (packed and appended), Zip64 zips written by Python
+# appended, and small archives that stay classic. The stub, unzip, 7z,
+# bsdtar and Python's zipfile read every output. Files of 4 GiB and more,
+# and offsets past 4 GiB, are in packer_heavy.sh.
+set -uo pipefail
+
+bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
+source_dir=$(cd "${QUILLON_SOURCE_DIR:-.}" && pwd)
+pack="$bin/quillon-pack"
+stub="$bin/quillon-sfx"
+records="$source_dir/tests/scripts/zip_records.py"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+check() {  # check NAME COMMAND...: the command must succeed
+  local name=$1; shift
+  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
+    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
+}
+
+# read_by_all NAME FILE COUNT: every reader takes FILE whole, with COUNT entries.
+read_by_all() {
+  local name=$1 file=$2 count=$3
+  check "unzip tests $name" unzip -tq "$file"
+  check "7z tests $name" bash -c "7z t '$file' | grep -q 'Everything is Ok'"
+  check "bsdtar lists $name" bash -c "[ \$(bsdtar -tf '$file' | wc -l) = $count ]"
+  check "Python reads $name" python3 -c "
+import zipfile; z = zipfile.ZipFile('$file'); assert len(z.infolist()) == $count, len(z.infolist()); assert z.testzip() is None"
+  check "--test passes $name" bash -c "'$pack' --test '$file' | tail -1 | grep -q 'no errors in $count entries'"
+}
+
+cd "$work"
+mkdir many
+python3 -c "
+for i in range(70000): open(f'many/{i:05}.txt', 'w').write(f'entry {i}\n')"
+
+# -- 70,000 entries: the Zip64 end record, and nothing else of Zip64
+check "pack 70,000 entries" "$pack" --stub /bin/true -o many.sfx many
+check "only the end records are Zip64" bash -c "[ \"\$(python3 '$records' zip64 many.sfx)\" = end ]"
+check "the end record holds the markers for the counts" python3 -c "
+import struct
+data = open('many.sfx', 'rb').read(); end = data.rfind(b'PK\x05\x06')
+assert struct.unpack_from('<HH', data, end + 8) == (0xFFFF, 0xFFFF)
+assert data[end - 20:end - 16] == b'PK\x06\x07'"
+read_by_all "70,000 entries" many.sfx 70001
+if [ -x "$stub" ]; then
+  check "the stub extracts 70,000 entries" bash -c "'$pack' -o many-real.sfx many && mkdir x && cd x && ../many-real.sfx -q </dev/null && [ \$(ls many | wc -l) = 70000 ] && diff -r ../many many"
+fi
+# The count at its marker: 65,535 entries need the Zip64 end record too.
+check "65,535 entries" bash -c "mkdir edge && cd many && ls | head -65534 | xargs cp -t ../edge && cd .. && '$pack' --stub /bin/true -o edge.sfx edge &&
+  [ \"\$(python3 '$records' zip64 edge.sfx)\" = end ] && python3 -c \"
+import zipfile; assert len(zipfile.ZipFile('edge.sfx').infolist()) == 65535\""
+check "65,534 entries stay classic" bash -c "rm edge/00000.txt && '$pack' --stub /bin/true -o edge2.sfx edge && [ \"\$(python3 '$records' zip64 edge2.sfx)\" = classic ]"
+
+# -- small archives stay classic
+mkdir -p small/sub && echo one >small/sub/a.txt && head -c 100000 /dev/urandom >small/b.bin
+check "a small archive has no Zip64 record" bash -c "'$pack' --stub /bin/true -o small.sfx small && [ \"\$(python3 '$records' zip64 small.sfx)\" = classic ] && ! grep -q 'PK\x06\x06' small.sfx"
+check "version 2.0 needed in every record of a small archive" python3 -c "
+import zipfile; assert {i.extract_version for i in zipfile.ZipFile('small.sfx').infolist()} == {20}"
+
+# -- Zip64 zips appended
+python3 -c "
+import zipfile
+with zipfile.ZipFile('forced.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    for i in range(5):
+        with z.open(f'f{i}.txt', 'w', force_zip64=True) as f: f.write(b'forced Zip64 %d\n' % i * 100)
+with zipfile.ZipFile('many.zip', 'w') as z:
+    for i in range(70000): z.writestr(f'm/{i:05}', b'%d' % i)"
+check "append a zip of Zip64 extra fields" "$pack" --stub /bin/true -o forced.sfx forced.zip
+read_by_all "the appended Zip64 extra fields" forced.sfx 5
+check "append a zip of 70,000 entries" "$pack" --stub /bin/ls -o many-appended.sfx many.zip
+check "its Zip64 end record and locator moved" bash -c "python3 '$records' zip64 many-appended.sfx | grep -qx end"
+read_by_all "the appended 70,000 entries" many-appended.sfx 70000
+check "append a program of 70,000 entries again" bash -c "cp many.sfx many-again.zip && '$pack' --stub /bin/ls -o many-again.sfx many-again.zip"
+read_by_all "the program appended again" many-again.sfx 70001
+if [ -x "$stub" ]; then
+  check "the stub extracts an appended Zip64 zip" bash -c "'$pack' -o forced-real.sfx forced.zip && mkdir y && cd y && ../forced-real.sfx -q </dev/null && [ \$(cat f*.txt | wc -l) = 500 ]"
+  check "the stub extracts 70,000 appended entries" bash -c "'$pack' -o many-appended-real.sfx many.zip && mkdir z && cd z && ../many-appended-real.sfx -q </dev/null && [ \$(ls m | wc -l) = 70000 ]"
+fi
+
+echo "$passed passed, $failures failed"
+[ $failures -eq 0 ]

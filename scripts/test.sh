@@ -28,7 +28,7 @@ export TMPDIR=$scratch
 jobs=$(nproc)
 status=0
 
-for preset in native win32 win64; do
+for preset in native win32 win32-gcc win64; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -337,8 +337,8 @@ check "-l in a message box writes nothing" empty_folder boxlist
 boxed boxhelp -h
 check "-h in a message box" box_is "$usage"
 check "-h in a message box: exit 0 (got $code)" [ "$code" = 0 ]
-boxed boxwrong -x
-check "a switch error in a message box" box_is "quillon::self::options exception: unknown switch \"-x\"."$'\n\n'"$usage"
+boxed boxwrong -z
+check "a switch error in a message box" box_is "quillon::self::options exception: unknown switch \"-z\"."$'\n\n'"$usage"
 check "a switch error in a message box: exit 2 (got $code)" [ "$code" = 2 ]
 
 # -- a signed program: packed with the 64-bit stub, signed by osslsigncode

@@ -73,7 +73,7 @@ void archive_packer::pack(const std::vector<input_entry>& entries) {
         else
             write_streamed(entry);
     }
-    writer_.finish();
+    writer_.finish(settings_.comment);
 }
 
 // -- the workers' side

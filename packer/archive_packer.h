@@ -38,6 +38,7 @@ struct pack_settings {
     std::string passphrase;  // non-empty: files are encrypted
     bool follow_links = false;
     unsigned workers = 1;
+    std::string comment;  // the archive comment (an installer's settings)
 };
 
 class archive_packer {

@@ -13,12 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "errors/exception.h"
 #include "packer/archive_packer.h"
 #include "packer/input_file.h"
 #include "packer/input_tree.h"
 #include "packer/listing.h"
 #include "packer/output_file.h"
 #include "packer/zip_append.h"
+#include "zip/settings.h"
 
 namespace quillon::pack {
 
@@ -48,6 +50,21 @@ const char usage[] =
     "  --passphrase          ask for the passphrase on the terminal\n"
     "                        Traditional Zip encryption is weak: it keeps out the\n"
     "                        curious, not a determined attacker.\n"
+    "\n"
+    "Installers (settings kept in the archive comment; see the README):\n"
+    "  --title TEXT          the title of every window and message\n"
+    "  --message TEXT        text shown before anything else, with OK and Cancel\n"
+    "  --message-file FILE   the same, read from FILE (up to 32 KiB)\n"
+    "  --destination PATH    the default destination: below the current folder,\n"
+    "                        or {temp}/... (a new private temporary folder) or\n"
+    "                        {home}/...\n"
+    "  --run 'PROGRAM ARGS'  run PROGRAM (a file of the archive, relative to the\n"
+    "                        destination) after extracting, with ARGS split at\n"
+    "                        blanks (quotes group); the stub returns its exit code\n"
+    "  --cleanup             remove the {temp} folder after PROGRAM has ended\n"
+    "                        An installer made from one folder holds what is in\n"
+    "                        it: the destination takes the folder's place.\n"
+    "\n"
     "  --list SFX            list the entries of a self-extracting program or zip\n"
     "  --test SFX            decode every entry in memory and check every CRC\n"
     "  -h, --help            this text\n"
@@ -62,6 +79,9 @@ struct options {
     std::string output, stub, passphrase_file, list, test;
     std::vector<std::string> inputs;
     bool windows = false, ask_passphrase = false, follow_links = false;
+    // An installer's settings; `installer` when any is given.
+    std::string title, message, message_file, destination, run;
+    bool cleanup = false, installer = false;
     int level = 6;
     unsigned workers = 0;  // 0: one per core
 };
@@ -107,6 +127,18 @@ options parse(int argc, char** argv) {
             o.workers = parse_workers(value());
         } else if (a.compare(0, 2, "-j") == 0) {
             o.workers = parse_workers(a.substr(2));
+        } else if (a == "--title") {
+            o.title = value(), o.installer = true;
+        } else if (a == "--message") {
+            o.message = value(), o.installer = true;
+        } else if (a == "--message-file") {
+            o.message_file = value(), o.installer = true;
+        } else if (a == "--destination") {
+            o.destination = value(), o.installer = true;
+        } else if (a == "--run") {
+            o.run = value(), o.installer = true;
+        } else if (a == "--cleanup") {
+            o.cleanup = o.installer = true;
         } else if (a == "--list") {
             o.list = value();
         } else if (a == "--test") {
@@ -197,6 +229,104 @@ void copy_stub(const std::string& path, output_file& out) {
     while (const std::size_t n = stub.read_some(piece.data(), piece.size())) out.write(piece.data(), n);
 }
 
+// The words of --run: split at blanks; single and double quotes group (a
+// backslash takes the next character as it is outside single quotes).
+std::vector<std::string> split_words(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool in_word = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote == '"' && i + 1 < line.size()) {
+                word += line[++i];
+            } else {
+                word += c;
+            }
+        } else if (c == ' ' || c == '\t') {
+            if (in_word) words.push_back(word), word.clear(), in_word = false;
+        } else if (c == '\'' || c == '"') {
+            quote = c, in_word = true;
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i], in_word = true;
+        } else {
+            word += c, in_word = true;
+        }
+    }
+    if (quote) throw failure{"--run has an unclosed quote"};
+    if (in_word) words.push_back(word);
+    return words;
+}
+
+std::string read_message_file(const std::string& path) {
+    input_file file(path, input_file::kind::stream);
+    std::string text;
+    std::vector<std::uint8_t> piece(1 << 16);
+    while (const std::size_t n = file.read_some(piece.data(), piece.size())) {
+        text.append(reinterpret_cast<const char*>(piece.data()), n);
+        if (text.size() > format::zip::settings::longest_message) break;
+    }
+    return text;
+}
+
+// The settings comment of an installer, checked as the stub will read it.
+std::string installer_comment(const options& o, const std::vector<input_entry>& entries) {
+    std::string message = o.message_file.empty() ? o.message : read_message_file(o.message_file);
+    if (!o.message.empty() && !o.message_file.empty()) throw failure{"give --message or --message-file, not both"};
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    if (message.size() > format::zip::settings::longest_message) throw failure{"the message is longer than 32 KiB"};
+    std::string text = std::string(format::zip::settings::marker) + "\n";
+    auto line = [&](const std::string& key, const std::string& value) {
+        if (value.find_first_of("\r\n") != std::string::npos) throw failure{"--" + key + " must be one line"};
+        text += key + "=" + value + "\n";
+    };
+    if (!o.title.empty()) line("title", o.title);
+    for (std::size_t at = 0; !message.empty() && at <= message.size();) {
+        std::size_t end = message.find('\n', at);
+        if (end == std::string::npos) end = message.size();
+        std::string one = message.substr(at, end - at);
+        if (!one.empty() && one.back() == '\r') one.pop_back();
+        text += "message=" + one + "\n";
+        at = end + 1;
+    }
+    if (!o.destination.empty()) line("destination", o.destination);
+    const std::vector<std::string> words = split_words(o.run);
+    if (!o.run.empty() && words.empty()) throw failure{"--run names no program"};
+    if (!words.empty()) {
+        line("run", words[0]);
+        for (std::size_t i = 1; i < words.size(); ++i) line("argument", words[i]);
+    }
+    if (o.cleanup) text += "cleanup=yes\n";
+    // The stub's own reading: every refusal it would make, made now.
+    format::zip::settings chosen;
+    try {
+        chosen = format::zip::settings::parse(text);
+    } catch (const un::exception& e) {
+        throw failure{un::display_text(e)};
+    }
+    if (!chosen.run.empty()) {
+        const std::string wanted = chosen.run.join().to_utf8();
+        const bool found = std::any_of(entries.begin(), entries.end(), [&](const input_entry& e) {
+            return e.kind == entry_kind::file && e.name == wanted;
+        });
+        if (!found) throw failure{"--run: \"" + wanted + "\" is not a file of what is packed"};
+    }
+    return text;
+}
+
+// An installer made from one folder holds what is in it, so that its
+// destination takes the folder's place (and --run names the program as it
+// lies in the folder).
+void contents_of_the_folder(std::vector<input_entry>& entries) {
+    if (entries.empty() || entries.front().kind != entry_kind::folder) return;
+    const std::string prefix = entries.front().name;
+    entries.erase(entries.begin());
+    for (input_entry& e : entries) e.name.erase(0, prefix.size());
+}
+
 void pack(const options& o) {
     if (o.output.empty()) throw failure{"name the output with -o (see --help)"};
     if (o.inputs.empty()) throw failure{"name what to pack (see --help)"};
@@ -209,8 +339,14 @@ void pack(const options& o) {
 
     // Everything that can fail on the inputs is checked before the output
     // is made.
+    if (append && o.installer)
+        throw failure{
+            "a .zip is appended as it is: write an installer's settings into its comment with zip -z, "
+            "or pack its contents"};
     std::vector<input_entry> entries;
     if (!append) entries = walk_inputs(o.inputs, o.follow_links, std::cerr);
+    if (o.installer && o.inputs.size() == 1) contents_of_the_folder(entries);
+    const std::string comment = o.installer ? installer_comment(o, entries) : std::string();
     const std::string stub = find_stub(o);
 
     output_file out(o.output);
@@ -218,7 +354,8 @@ void pack(const options& o) {
     if (append) {
         append_zip(out, o.inputs[0]);
     } else {
-        archive_packer packer(out, {o.level, passphrase, o.follow_links, o.workers ? o.workers : default_workers()});
+        archive_packer packer(
+            out, {o.level, passphrase, o.follow_links, o.workers ? o.workers : default_workers(), comment});
         packer.pack(entries);
     }
     out.commit();

@@ -157,16 +157,17 @@ void zip_writer::end_entry(const entry_data& data) {
     entries_.push_back(current_);
 }
 
-void zip_writer::finish() {
+void zip_writer::finish(const std::string& comment) {
+    if (comment.size() > records::max_comment) throw failure{"the archive comment is longer than 65535 bytes"};
     const std::uint64_t start = out_.position();
     for (const entry& e : entries_) {
         const std::vector<std::uint8_t> record = central_record(e);
         out_.write(record.data(), record.size());
     }
-    write_end_records(start, out_.position() - start);
+    write_end_records(start, out_.position() - start, comment);
 }
 
-void zip_writer::write_end_records(std::uint64_t start, std::uint64_t size) {
+void zip_writer::write_end_records(std::uint64_t start, std::uint64_t size, const std::string& comment) {
     const std::uint64_t count = entries_.size();
     const bool many = count >= records::zip64_u16;
     if (many || needs_zip64(size) || needs_zip64(start)) {
@@ -194,7 +195,8 @@ void zip_writer::write_end_records(std::uint64_t start, std::uint64_t size) {
     out_.write_u16(short_count);
     out_.write_u32(classic(size));
     out_.write_u32(classic(start));
-    out_.write_u16(0);  // comment length
+    out_.write_u16(static_cast<std::uint32_t>(comment.size()));
+    out_.write(comment.data(), comment.size());
 }
 
 }  // namespace quillon::pack

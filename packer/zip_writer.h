@@ -54,8 +54,9 @@ public:
     // now (for data written in pieces: the method, the CRC, the compressed
     // size) and keeps the entry for the directory.
     void end_entry(const entry_data& data);
-    // Writes the central directory and the end records.
-    void finish();
+    // Writes the central directory and the end records, the end record
+    // with `comment` (at most 65535 bytes).
+    void finish(const std::string& comment = "");
 
     // Whether sizes this large need the Zip64 extra field.
     static bool needs_zip64(std::uint64_t size) { return size >= marker; }
@@ -72,7 +73,7 @@ private:
 
     std::vector<std::uint8_t> local_header(const entry& e) const;
     std::vector<std::uint8_t> central_record(const entry& e) const;
-    void write_end_records(std::uint64_t start, std::uint64_t size);
+    void write_end_records(std::uint64_t start, std::uint64_t size, const std::string& comment);
 
     output_file& out_;
     std::vector<entry> entries_;

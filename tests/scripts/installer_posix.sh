@@ -191,5 +191,31 @@ run noexec "" -q
 check "a program that cannot start: exit 2 (got $code)" [ "$code" = 2 ]
 check "the error names the folder and -d" grep -qF "may not allow programs to run; choose another destination with -d" err
 
+# -- the same made by quillon-pack from one folder: its contents are the
+#    installer's, so that --run names the program as it lies in the folder
+pack="$bin/quillon-pack"
+if [ -x "$pack" ]; then
+  printf 'Welcome.\nThis installs the viewer.\n' >message.txt
+  "$pack" --stub "$stub" --title "Viewer Setup" --message-file message.txt --destination '{temp}/app' \
+    --run "setup.sh --from-pack 'two words'" --cleanup -o app.run payload/app 2>"$work/err"
+  check "quillon-pack makes the installer" [ -x app.run ]
+  run app.run "y\n\n" -- after
+  check "the packed installer returns the program's code (got $code)" [ "$code" = 7 ]
+  check "the packed installer shows its title first" [ "$(head -1 err)" = "Viewer Setup" ]
+  check "the packed installer shows its message" grep -qxF "This installs the viewer." err
+  check "the packed installer's program got its arguments" \
+    [ "$(tail -n +2 "$MARKER")" = "$(printf '[--from-pack]\n[two words]\n[after]')" ]
+  check "the packed installer removed its folder" [ -z "$(temporaries)" ]
+  "$pack" --list app.run >"$work/out" 2>&1
+  check "--list shows the settings" bash -c "grep -qxF '  title=Viewer Setup' out && grep -qxF '  run=setup.sh' out && grep -qxF '  argument=two words' out"
+  for wrong in "--run missing.sh" "--run ../setup.sh" "--cleanup --run setup.sh" "--destination /abs"; do
+    rm -f refused.run
+    # shellcheck disable=SC2086
+    "$pack" --stub "$stub" $wrong -o refused.run payload/app 2>"$work/err"
+    code=$?
+    check "quillon-pack refuses $wrong (exit $code)" bash -c "[ $code = 2 ] && [ ! -e refused.run ] && [ -s '$work/err' ]"
+  done
+fi
+
 echo "installer_posix: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -212,6 +212,17 @@ check "a run path that is no entry: exit 2 (got $code)" [ "$code" = 2 ]
 check "a run path that is no entry is named" grep -q 'missing.exe' "$work/trace"
 check "a malformed installer writes nothing" [ -z "$(ls -A here)" ]
 
+# -- an installer made by quillon-pack for Windows
+if [ -x "$pack" ]; then
+  printf 'Made by the packer.\n' >message.txt
+  "$pack" --stub "$stub64" --title "$title" --message-file message.txt --destination '{temp}/app' \
+    --run 'setup.exe --packed' --cleanup -o packed.exe payload 2>"$work/err"
+  run packed -q -- more
+  check "the packed Windows installer returns the program's code (got $code)" [ "$code" = 7 ]
+  check "its program got its arguments" [ "$(tail -n +2 "$marker" | tr -d '\r')" = "$(printf '[--packed]\n[more]')" ]
+  check "its folder was removed" [ -z "$(temporaries)" ]
+fi
+
 if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/installer.png" ]; then
   cp "$work/screenshots/installer.png" "$source_dir/docs/screenshots/installer.png"
 fi

@@ -20,6 +20,21 @@
 //
 // Every failure is an `algorithm::exception` and leaves the decompressor
 // unusable; the source's position is then undefined.
+//
+// Inputs taken beyond what RFC 1951 (and zlib) accept, each on purpose; the
+// differential fuzzer against zlib (fuzz/inflate.cpp) excuses exactly these:
+// - literal/length symbols 286 and 287, which the fixed code reaches, stand
+//   for length 3 (zlib: "invalid literal/length code");
+// - 288 literal/length codes, and 31 or 32 distance codes, in a dynamic
+//   header (zlib: "too many length or distance symbols");
+// - a code that fills exactly half of its code space, in every table, the
+//   code-length code included; the RFC allows that only for a single
+//   distance code of one bit (zlib: "invalid code lengths set", "invalid
+//   literal/lengths set", "invalid distances set");
+// - a repeat of code lengths that runs past the end of the table stops at
+//   the end (zlib: "invalid bit length repeat").
+// A dynamic block whose distance code has no lengths at all decodes as long
+// as it holds literals only, as the RFC and zlib have it.
 #pragma once
 
 #include <array>

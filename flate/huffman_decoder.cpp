@@ -32,7 +32,10 @@ void huffman_decoder::check(const std::uint8_t* lengths, int symbol_count) {
         h += count[length] << (max_length - length);
         if (h > code_space) fail("invalid codeword size set");
     }
-    // A complete code, or exactly half of the space (as a single 1-bit code).
+    // A complete code, or any code that fills exactly half of the space: a
+    // single 1-bit code (what RFC 1951 allows for one distance code) and
+    // every other half-filled code alike, in every table (see the list in
+    // decompressor.h).
     if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
 }
 
@@ -59,7 +62,10 @@ void huffman_decoder::build(const std::uint8_t* lengths) {
             f = h >> 7;
         }
     }
-    // A complete code, or exactly half of the space (as a single 1-bit code).
+    // A complete code, or any code that fills exactly half of the space: a
+    // single 1-bit code (what RFC 1951 allows for one distance code) and
+    // every other half-filled code alike, in every table (see the list in
+    // decompressor.h).
     if (h != code_space && h != code_space / 2) fail("incomplete codeword size set");
 
     for (int j = 0; j < symbol_count_; ++j)

@@ -31,8 +31,9 @@ bool driver::entering(const io::path& path) {
     // characters made visible.
     const any::string name = path.join().printable();
     const io::file target(path);
-    const bool link = target.is_link();
-    if (link || target.any_fork_exists()) {
+    // Whether it is a link is asked only of what exists: most files are new.
+    if (target.any_fork_exists()) {
+        const bool link = target.is_link();
         if (existing_ == options::overwrite::ask) {
             switch (overwrite_question().ask(name, link)) {
                 case overwrite_question::answer::yes:

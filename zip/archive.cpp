@@ -1,6 +1,7 @@
 #include "zip/archive.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "errors/exception.h"
 #include "io/link.h"
@@ -363,7 +364,9 @@ void archive::scan_directory(stream::fork_input& input, entry_list& entries) {
 directory_entry archive::survey_entry(stream::fork_input& input, const central_header& record,
                                       std::vector<std::pair<stream::size_type, stream::size_type>>& ranges) {
     directory_entry entry;
-    entry.local_position = locate_local_header(input, record.local_header_offset);
+    local_header header;
+    std::uint32_t header_size = 0;
+    entry.local_position = locate_local_header(input, record.local_header_offset, &header, &header_size);
     entry.compressed_size = record.fields.compressed_size;
     entry.uncompressed_size = record.fields.uncompressed_size;
     entry.crc = record.fields.crc;
@@ -372,11 +375,6 @@ directory_entry archive::survey_entry(stream::fork_input& input, const central_h
     entry.unix_mode = record.unix_mode();
     entry.is_link = make_links_ && (entry.unix_mode & file_type_bits) == link_type && !record.fields.is_directory;
 
-    local_header header;
-    input.seek(entry.local_position);
-    stream::buffered_input buffered(input, local_header_block);
-    stream::safe_input safe(buffered);
-    const std::uint32_t header_size = header.read(safe, true);
     if (!header.valid()) fail("bad local header");
     if (!supported(header.fields)) fail("unsupported compression method");
     // What a listing shows must be what is written.
@@ -426,14 +424,34 @@ std::string archive::read_link_target(stream::fork_input& input, const directory
     return std::string(bytes.begin(), bytes.end());
 }
 
-stream::size_type archive::locate_local_header(stream::fork_input& input, stream::size_type offset) {
+stream::size_type archive::locate_local_header(stream::fork_input& input, stream::size_type offset,
+                                               local_header* header, std::uint32_t* header_size) {
     const stream::size_type other_shift = local_shift_ == base_position_ ? 0 : base_position_;
     for (stream::size_type shift : {local_shift_, other_shift}) {
         if (offset > ~stream::size_type{0} - shift) continue;
-        if (record_at(input, shift + offset, records::local_header_len, records::local_signature))
-            return shift + offset;
+        if (local_header_at(input, shift + offset, header, header_size)) return shift + offset;
     }
     fail("cannot locate a local header");
+}
+
+// One block read at `at`: its first four bytes tell whether a local header
+// starts there, and the header is read from the same block.
+bool archive::local_header_at(stream::fork_input& input, stream::size_type at, local_header* header,
+                              std::uint32_t* header_size) {
+    const stream::size_type size = input.size();
+    if (at > size || size - at < records::local_header_len) return false;
+    input.seek(at);
+    stream::buffered_input buffered(input, local_header_block);
+    buffered.refill();
+    records::signature_bytes found{};
+    std::memcpy(found.bytes, buffered.data(), std::min<std::uint32_t>(4, buffered.available()));
+    if (!header::signature_is(found, records::local_signature)) return false;
+    if (header) {
+        stream::safe_input safe(buffered);
+        const std::uint32_t consumed = header->read(safe, true);
+        if (header_size) *header_size = consumed;
+    }
+    return true;
 }
 
 void archive::read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header) {

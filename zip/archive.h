@@ -155,7 +155,13 @@ private:
     void refuse_entries_below_links(stream::fork_input& input, const std::vector<std::u16string>& links);
     std::string read_link_target(stream::fork_input& input, const directory_entry& entry);
 
-    stream::size_type locate_local_header(stream::fork_input& input, stream::size_type offset);
+    // Where the local header of a directory record is (its offset tried the
+    // way the directory was found, then the other way); with `header`, that
+    // header read too, `header_size` bytes.
+    stream::size_type locate_local_header(stream::fork_input& input, stream::size_type offset,
+                                          local_header* header = nullptr, std::uint32_t* header_size = nullptr);
+    static bool local_header_at(stream::fork_input& input, stream::size_type at, local_header* header,
+                                std::uint32_t* header_size);
     // Reads the local header at `position` and takes from the directory
     // what the header leaves to it.
     void read_entry_header(stream::fork_input& input, const directory_entry& entry, local_header& header);

@@ -39,6 +39,17 @@ read_by_all() {
 import zipfile; assert zipfile.ZipFile('$file').testzip() is None"
 }
 
+# read_many NAME FILE COUNT: every reader takes FILE whole, with COUNT entries.
+read_many() {
+  local name=$1 file=$2 count=$3
+  check "unzip tests $name" unzip -tq "$file"
+  check "7z tests $name" bash -c "7z t '$file' | grep -q 'Everything is Ok'"
+  check "bsdtar lists $name" bash -c "[ \$(bsdtar -tf '$file' | wc -l) = $count ]"
+  check "Python reads $name" python3 -c "
+import zipfile; z = zipfile.ZipFile('$file'); assert len(z.infolist()) == $count, len(z.infolist()); assert z.testzip() is None"
+  check "--test passes $name" bash -c "'$pack' --test '$file' | tail -1 | grep -q 'no errors in $count entries'"
+}
+
 # extracted_by_stub NAME FILE FOLDER: the stub extracts FILE (packed with
 # the real stub) into a folder of its own, the same as FOLDER.
 extracted_by_stub() {
@@ -93,6 +104,33 @@ check "append a program whose offsets are Zip64" bash -c "mv behind.sfx behind.z
   [ \"\$(python3 '$records' zip64 again.sfx)\" = \"\$(cat z.txt)\" ]"
 read_by_all "offsets moved inside Zip64 extra fields" again.sfx
 rm -f behind.zip again.sfx
+
+# -- many entries: the count at its marker, and appended zips of 70,000
+mkdir many
+python3 -c "
+import zipfile
+for i in range(70000): open(f'many/{i:05}.txt', 'w').write(f'entry {i}\n')
+with zipfile.ZipFile('many.zip', 'w') as z:
+    for i in range(70000): z.writestr(f'm/{i:05}', b'%d' % i)"
+check "pack 70,000 entries" "$pack" --stub /bin/true -o many.sfx many
+if [ -x "$stub" ]; then
+  check "the stub extracts 70,000 entries" bash -c "'$pack' -o many-real.sfx many && rm -rf x && mkdir x && cd x && ../many-real.sfx -q </dev/null && [ \$(ls many | wc -l) = 70000 ] && diff -r ../many many"
+fi
+# The count at its marker: 65,535 entries need the Zip64 end record too.
+check "65,535 entries" bash -c "mkdir edge && cd many && ls | head -65534 | xargs cp -t ../edge && cd .. && '$pack' --stub /bin/true -o edge.sfx edge &&
+  [ \"\$(python3 '$records' zip64 edge.sfx)\" = end ] && python3 -c \"
+import zipfile; assert len(zipfile.ZipFile('edge.sfx').infolist()) == 65535\""
+check "65,534 entries stay classic" bash -c "rm edge/00000.txt && '$pack' --stub /bin/true -o edge2.sfx edge && [ \"\$(python3 '$records' zip64 edge2.sfx)\" = classic ]"
+
+check "append a zip of 70,000 entries" "$pack" --stub /bin/ls -o many-appended.sfx many.zip
+check "its Zip64 end record and locator moved" bash -c "python3 '$records' zip64 many-appended.sfx | grep -qx end"
+read_many "the appended 70,000 entries" many-appended.sfx 70000
+check "append a program of 70,000 entries again" bash -c "cp many.sfx many-again.zip && '$pack' --stub /bin/ls -o many-again.sfx many-again.zip"
+read_many "the program appended again" many-again.sfx 70001
+if [ -x "$stub" ]; then
+  check "the stub extracts 70,000 appended entries" bash -c "'$pack' -o many-appended-real.sfx many.zip && mkdir z && cd z && ../many-appended-real.sfx -q </dev/null && [ \$(ls m | wc -l) = 70000 ]"
+fi
+rm -rf many edge x z many*.sfx many*.zip
 
 echo "$passed passed, $failures failed"
 [ $failures -eq 0 ]

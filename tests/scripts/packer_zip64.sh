@@ -47,15 +47,6 @@ data = open('many.sfx', 'rb').read(); end = data.rfind(b'PK\x05\x06')
 assert struct.unpack_from('<HH', data, end + 8) == (0xFFFF, 0xFFFF)
 assert data[end - 20:end - 16] == b'PK\x06\x07'"
 read_by_all "70,000 entries" many.sfx 70001
-if [ -x "$stub" ]; then
-  check "the stub extracts 70,000 entries" bash -c "'$pack' -o many-real.sfx many && mkdir x && cd x && ../many-real.sfx -q </dev/null && [ \$(ls many | wc -l) = 70000 ] && diff -r ../many many"
-fi
-# The count at its marker: 65,535 entries need the Zip64 end record too.
-check "65,535 entries" bash -c "mkdir edge && cd many && ls | head -65534 | xargs cp -t ../edge && cd .. && '$pack' --stub /bin/true -o edge.sfx edge &&
-  [ \"\$(python3 '$records' zip64 edge.sfx)\" = end ] && python3 -c \"
-import zipfile; assert len(zipfile.ZipFile('edge.sfx').infolist()) == 65535\""
-check "65,534 entries stay classic" bash -c "rm edge/00000.txt && '$pack' --stub /bin/true -o edge2.sfx edge && [ \"\$(python3 '$records' zip64 edge2.sfx)\" = classic ]"
-
 # -- small archives stay classic
 mkdir -p small/sub && echo one >small/sub/a.txt && head -c 100000 /dev/urandom >small/b.bin
 check "a small archive has no Zip64 record" bash -c "'$pack' --stub /bin/true -o small.sfx small && [ \"\$(python3 '$records' zip64 small.sfx)\" = classic ] && ! grep -q 'PK\x06\x06' small.sfx"
@@ -67,19 +58,11 @@ python3 -c "
 import zipfile
 with zipfile.ZipFile('forced.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     for i in range(5):
-        with z.open(f'f{i}.txt', 'w', force_zip64=True) as f: f.write(b'forced Zip64 %d\n' % i * 100)
-with zipfile.ZipFile('many.zip', 'w') as z:
-    for i in range(70000): z.writestr(f'm/{i:05}', b'%d' % i)"
+        with z.open(f'f{i}.txt', 'w', force_zip64=True) as f: f.write(b'forced Zip64 %d\n' % i * 100)"
 check "append a zip of Zip64 extra fields" "$pack" --stub /bin/true -o forced.sfx forced.zip
 read_by_all "the appended Zip64 extra fields" forced.sfx 5
-check "append a zip of 70,000 entries" "$pack" --stub /bin/ls -o many-appended.sfx many.zip
-check "its Zip64 end record and locator moved" bash -c "python3 '$records' zip64 many-appended.sfx | grep -qx end"
-read_by_all "the appended 70,000 entries" many-appended.sfx 70000
-check "append a program of 70,000 entries again" bash -c "cp many.sfx many-again.zip && '$pack' --stub /bin/ls -o many-again.sfx many-again.zip"
-read_by_all "the program appended again" many-again.sfx 70001
 if [ -x "$stub" ]; then
   check "the stub extracts an appended Zip64 zip" bash -c "'$pack' -o forced-real.sfx forced.zip && mkdir y && cd y && ../forced-real.sfx -q </dev/null && [ \$(cat f*.txt | wc -l) = 500 ]"
-  check "the stub extracts 70,000 appended entries" bash -c "'$pack' -o many-appended-real.sfx many.zip && mkdir z && cd z && ../many-appended-real.sfx -q </dev/null && [ \$(ls m | wc -l) = 70000 ]"
 fi
 
 echo "$passed passed, $failures failed"

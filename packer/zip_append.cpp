@@ -6,9 +6,11 @@
 #include "errors/exception.h"
 #include "io/file.h"
 #include "packer/byte_buffer.h"
+#include "stream/array_input.h"
 #include "stream/fork_input.h"
 #include "stream/safe_input.h"
 #include "zip/archive.h"
+#include "zip/central_header.h"
 #include "zip/end_header.h"
 #include "zip/records.h"
 #include "zip/zip64_end_header.h"
@@ -126,6 +128,16 @@ std::pair<std::size_t, std::size_t> zip64_block(const std::vector<std::uint8_t>&
     return {none, 0};
 }
 
+// The local header offset the record holds, in its classic field or its
+// Zip64 extra field, as the reader's own record class reads it.
+std::uint64_t recorded_offset(const std::vector<std::uint8_t>& record) {
+    stream::array_input bytes(record.data(), static_cast<std::uint32_t>(record.size()));
+    stream::safe_input safe(bytes);
+    format::zip::central_header parsed;
+    parsed.read(safe, true);
+    return parsed.local_header_offset;
+}
+
 // The central record `record` with `shift` added to its local header
 // offset. One that no longer fits in 32 bits moves into the Zip64 extra
 // field, after the sizes held there, and the record grows.
@@ -173,9 +185,13 @@ std::vector<std::uint8_t> moved_record(std::vector<std::uint8_t> record, std::ui
     return record;
 }
 
-// The whole directory with every local header offset moved by `shift`.
+// The whole directory, each record's local header offset made the place in
+// the output where the reader found that header in the zip (`found`, in
+// directory order) plus `start`, where the zip begins in the output.
+// Offsets do not all count the same way in every zip: a header the reader
+// found only by the other way must be moved by its own amount.
 std::vector<std::uint8_t> moved_directory(const std::vector<std::uint8_t>& directory, std::size_t entries,
-                                          std::uint64_t shift) {
+                                          const std::vector<stream::size_type>& found, std::uint64_t start) {
     byte_buffer moved;
     std::size_t at = 0;
     for (std::size_t i = 0; i < entries; ++i) {
@@ -183,8 +199,9 @@ std::vector<std::uint8_t> moved_directory(const std::vector<std::uint8_t>& direc
         const std::size_t length = records::central_header_len + get(directory, at + records::central::name_length, 2) +
                                    get(directory, at + records::central::extra_length, 2) +
                                    get(directory, at + records::central::comment_length, 2);
-        moved.put(
-            moved_record(std::vector<std::uint8_t>(directory.begin() + at, directory.begin() + at + length), shift));
+        std::vector<std::uint8_t> record(directory.begin() + at, directory.begin() + at + length);
+        const std::uint64_t recorded = recorded_offset(record);
+        moved.put(moved_record(std::move(record), start + found.at(i) - recorded));
         at += length;
     }
     return std::move(moved.bytes);
@@ -243,7 +260,8 @@ void append_zip(output_file& out, const std::string& zip_path) {
         input.seek(begin);
         format::archive_events no_events;
         format::zip::archive reader(zip, no_events);
-        reader.check(input);
+        std::vector<stream::size_type> found;
+        reader.check(input, &found);
         input.seek(begin);
         const std::uint64_t entries = reader.list(input).size();
         const stream::size_type directory_start = reader.directory_position();
@@ -253,9 +271,9 @@ void append_zip(output_file& out, const std::string& zip_path) {
         const stream::size_type directory_end = zip64_at != none ? zip64_at : end;
 
         // Every offset now counts from the start of the whole output.
-        const stream::size_type shift = out.position() + begin;
-        const std::vector<std::uint8_t> directory =
-            moved_directory(read_range(input, directory_start, directory_end - directory_start), entries, shift);
+        if (found.size() != entries) throw failure{"the directory changed while it was read"};
+        const std::vector<std::uint8_t> directory = moved_directory(
+            read_range(input, directory_start, directory_end - directory_start), entries, found, out.position());
         const std::uint64_t directory_offset = out.position() + directory_start;
         const std::vector<std::uint8_t> tail =
             moved_end_records(read_range(input, directory_end, input.size() - directory_end),

@@ -154,9 +154,11 @@ void archive::extract_all(const io::directory& destination) {
     if (after_end_ != nowhere) fork.seek(after_end_);
 }
 
-std::uint64_t archive::check(stream::fork_input& input) {
+std::uint64_t archive::check(stream::fork_input& input, std::vector<stream::size_type>* local_positions) {
     entry_list entries;
     if (locate_directory(input)) scan_directory(input, entries);
+    if (local_positions)
+        for (const directory_entry& entry : entries) local_positions->push_back(entry.local_position);
     return entries.size();
 }
 

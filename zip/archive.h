@@ -72,7 +72,9 @@ public:
     // the same errors, and nothing written: the number of entries. Programs
     // that take an archive in (the packer's append) refuse what the stub
     // would refuse. The fork stands where the archive begins.
-    std::uint64_t check(stream::fork_input& input);
+    // `local_positions`, when given, receives where each entry's local
+    // header was found in the file, in directory order.
+    std::uint64_t check(stream::fork_input& input, std::vector<stream::size_type>* local_positions = nullptr);
 
     // For programs that show or test an archive without extracting it: the
     // central records in directory order, found and counted as

@@ -3,8 +3,7 @@
 # marks it complete): real files of this machine, a few thousand small ones
 # (documentation, headers, scripts, libraries, up to about 190 MiB) with
 # their folders, and one large file of 120 MiB made of real shared
-# libraries. The same corpus as bench/extract-vs-peers.sh builds, in the
-# same place.
+# libraries. bench/extract-vs-peers.sh and bench/pack-vs-peers.sh share it.
 #
 #   bench/corpus.sh BENCH_DIR
 set -euo pipefail

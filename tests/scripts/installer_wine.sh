@@ -42,25 +42,8 @@ if [ -n "$missing" ]; then
   exit 0
 fi
 
-work=$(mktemp -d)
-export WINEPREFIX="$work/prefix"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb=$!
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-export DISPLAY=":$(head -1 "$work/display")"
-cleanup() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1
-  kill "$xvfb" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-"$wine" wineboot -i </dev/null >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-"$wine" wineboot </dev/null >/dev/null 2>&1
+# shellcheck source=../support/wine_gui.sh
+. "$source_dir/tests/support/wine_gui.sh"
 cd "$work"
 
 unix_name() { "$wine" winepath -u "$1" 2>/dev/null; }

@@ -70,10 +70,12 @@ void copy_range(stream::fork_input& input, stream::size_type at, stream::size_ty
 // The Zip64 end record of the archive whose end record is at `end`, found
 // through its locator: the record right before the locator (where every
 // writer puts it), else where the locator says, counted from the start of
-// the file. `none` when there is no locator.
+// the file. `none` when there is no locator, `lost` when there is one but
+// no record either way.
+constexpr stream::size_type lost = none - 1;
 stream::size_type find_zip64_end(stream::fork_input& input, stream::size_type end,
                                  format::zip::zip64_end_header& record) {
-    if (end < records::zip64_locator_len + records::zip64_end_len) return none;
+    if (end < records::zip64_locator_len) return none;
     const stream::size_type locator_at = end - records::zip64_locator_len;
     input.seek(locator_at);
     format::zip::zip64_locator locator;
@@ -82,6 +84,7 @@ stream::size_type find_zip64_end(stream::fork_input& input, stream::size_type en
         locator.read(safe, false);
     }
     if (!locator.valid()) return none;
+    if (locator_at < records::zip64_end_len) return lost;
     for (stream::size_type at : {locator_at - records::zip64_end_len, stream::size_type{locator.end_offset}}) {
         if (at > locator_at - records::zip64_end_len) continue;
         input.seek(at);
@@ -89,7 +92,7 @@ stream::size_type find_zip64_end(stream::fork_input& input, stream::size_type en
         record.read(safe, false);
         if (record.valid()) return at;
     }
-    return none;
+    return lost;
 }
 
 // Where the archive begins in the file: bytes in front of it that its
@@ -108,6 +111,10 @@ stream::size_type archive_begin(stream::fork_input& input) {
     stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
     format::zip::zip64_end_header zip64;
     const stream::size_type zip64_at = find_zip64_end(input, at, zip64);
+    // Begun anywhere but at the start, the reader would not see a locator
+    // in front of the begin, and the packed archive, read from its start,
+    // would show it again.
+    if (zip64_at == lost) return 0;  // the reader says why
     if (zip64_at != none) {
         directory_end = zip64_at;
         counted = zip64.directory_offset + zip64.directory_size;
@@ -266,9 +273,9 @@ void append_zip(output_file& out, const std::string& zip_path) {
         const std::uint64_t entries = reader.list(input).size();
         const stream::size_type directory_start = reader.directory_position();
         const stream::size_type end = reader.end_position();
-        format::zip::zip64_end_header zip64;
-        const stream::size_type zip64_at = entries ? find_zip64_end(input, end, zip64) : none;
-        const stream::size_type directory_end = zip64_at != none ? zip64_at : end;
+        // The Zip64 records are moved where the reader found them.
+        const stream::size_type directory_end = reader.directory_end();
+        const stream::size_type zip64_at = directory_end != end ? directory_end : none;
 
         // Every offset now counts from the start of the whole output.
         if (found.size() != entries) throw failure{"the directory changed while it was read"};

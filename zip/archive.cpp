@@ -242,7 +242,10 @@ bool archive::locate_directory(stream::fork_input& input) {
     directory_offset_ = end_.directory_offset;
     read_zip64_end(input);
 
-    if (total_entries_ == 0 && directory_size_ == 0) return false;
+    if (total_entries_ == 0 && directory_size_ == 0) {
+        directory_position_ = directory_end_;  // an empty directory, right before its end records
+        return false;
+    }
     // Every central record takes at least its fixed bytes: a count that
     // needs more than the directory holds is refused before any record is
     // read or any memory is taken for them.
@@ -279,7 +282,8 @@ bool archive::read_zip64_end(stream::fork_input& input) {
     for (const stream::size_type shift : {base_position_, stream::size_type{0}}) {
         if (locator.end_offset > size - shift) continue;
         const stream::size_type at = shift + locator.end_offset;
-        if (at < base_position_ || at > locator_position) continue;
+        // A record running into the locator is not one.
+        if (at < base_position_ || at > locator_position || locator_position - at < records::zip64_end_len) continue;
         if (record_at(input, at, records::zip64_end_len, records::zip64_end_signature)) {
             found = at;
             break;

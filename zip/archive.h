@@ -90,6 +90,9 @@ public:
     // and the end record, in the file.
     stream::size_type directory_position() const { return directory_position_; }
     stream::size_type end_position() const { return end_position_; }
+    // Where the directory ends: at the Zip64 end record when the archive
+    // has one, else at the end record.
+    stream::size_type directory_end() const { return directory_end_; }
     // The archive comment of the end record found last.
     const std::string& comment() const { return end_.comment; }
 

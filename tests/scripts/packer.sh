@@ -149,6 +149,15 @@ open('mixed.zip', 'wb').write(b'J' * 100 + bytes(data))"
   check "a zip whose records count two ways is appended so that both are found" bash -c "
     '$pack' --stub '$stub' -o mixed.sfx mixed.zip && '$pack' --test mixed.sfx >mixed.txt &&
     rm -rf mx && mkdir mx && cd mx && ../mixed.sfx -q </dev/null && [ \"\$(cat b.txt)\" = second ]"
+  # Hazard: an empty end record behind a Zip64 locator that points at no
+  # record. Read from the end record on, the zip was empty and was packed;
+  # the packed program, read from its start, saw the locator and failed.
+  python3 -c "
+import struct
+locator = b'PK\x06\x07' + struct.pack('<IQI', 0, 12345, 1)
+open('lost64.zip', 'wb').write(b'J' * 100 + locator + b'PK\x05\x06' + bytes(18))"
+  refuses "a zip whose Zip64 locator points at no record" "cannot locate the Zip64 end record" \
+    "$pack" --stub "$stub" -o "$work/refused.sfx" lost64.zip
 else
   echo "note: $stub is not built; the stub round trips were skipped"
 fi

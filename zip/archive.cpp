@@ -228,7 +228,6 @@ bool archive::locate_directory(stream::fork_input& input) {
     if (end_position == nowhere) fail("cannot locate the end header");
     directory_position_ = directory_end_ = end_position_ = end_position;
     total_entries_ = directory_size_ = 0;
-    if (end_position == 0) return false;
 
     input.seek(end_position);
     {
@@ -319,7 +318,10 @@ stream::size_type archive::probe_directory(stream::fork_input& input) {
     const bool relative_fits = relative_possible && relative + directory_size_ == directory_end_;
     const bool absolute_first = absolute_fits && !relative_fits;
     for (stream::size_type q : {absolute_first ? absolute : relative, absolute_first ? relative : absolute}) {
-        if (q != nowhere && record_at(input, q, records::central_header_len, records::central_signature)) {
+        // The directory lies in front of its end records, never in the
+        // comment or across them.
+        if (q == nowhere || q > directory_end_ || directory_end_ - q < directory_size_) continue;
+        if (record_at(input, q, records::central_header_len, records::central_signature)) {
             local_shift_ = q == relative ? base_position_ : 0;
             return q;
         }

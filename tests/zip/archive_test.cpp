@@ -150,6 +150,31 @@ TEST_F(archive_walk, an_empty_archive_extracts_nothing) {
     EXPECT_TRUE(extracted().empty());
 }
 
+// Hazard: an end record at the file's very start was taken for an empty
+// archive unread, so a zip packed from it read differently behind a stub.
+TEST_F(archive_walk, an_end_record_at_the_start_of_the_file_is_read_like_any_other) {
+    archive_builder builder;
+    std::string file = builder.build();
+    ASSERT_EQ(file.rfind("PK\x05\x06"), 0u);
+    EXPECT_EQ(run_file(file).failure, "");
+    file[4] = 1;  // this disk
+    EXPECT_EQ(run_file(file).failure, "format::zip::archive: segmented multi-part archives are not supported");
+    EXPECT_TRUE(extracted().empty());
+}
+
+// Hazard: a directory size that reaches into the end record and its
+// comment, where a central record can be planted.
+TEST_F(archive_walk, a_directory_running_into_its_end_record_is_refused) {
+    archive_builder builder;
+    builder.entries = {stored_entry("one", "1")};
+    std::string file = builder.build();
+    const std::size_t end = file.rfind("PK\x05\x06");
+    const std::uint32_t size = static_cast<std::uint8_t>(file[end + 12]) + 22;
+    file[end + 12] = static_cast<char>(size);
+    EXPECT_EQ(run_file(file).failure, "format::zip::archive: cannot locate the central directory");
+    EXPECT_TRUE(extracted().empty());
+}
+
 // Hazard: counts and sizes of the end record that disagree with the
 // records read extracted nothing or a part and reported success.
 TEST_F(archive_walk, an_end_record_counting_entries_of_an_empty_directory_is_refused) {

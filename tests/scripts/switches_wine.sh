@@ -71,7 +71,10 @@ run() {
   tr -d '\r' <"$work/out.raw" >"$work/out"
   tr -d '\r' <"$work/err.raw" >"$work/err"
 }
-said() { sed 's/^/    stderr: /' "$work/err" | tail -6; }
+said() {  # what the last run wrote, and which windows it opened
+  sed 's/^/    stdout: /' "$work/out" | tail -6
+  sed 's/^/    stderr: /' "$work/err" | tail -6
+}
 expect() {  # expect NAME CODE [EXACT-STDERR]
   local name=$1 wanted=$2
   if [ "$code" != "$wanted" ]; then fail "$name (exit $code, wanted $wanted)"; said; return; fi

@@ -66,9 +66,6 @@ std::string printable(const any::string& text) {
 
 std::string quoted(const any::string& text) { return "\"" + printable(text) + "\""; }
 
-constexpr std::uint32_t file_type_bits = 0170000;
-constexpr std::uint32_t link_type = 0120000;
-
 // a + b, or a failure when the sum does not fit: sizes and offsets from the
 // records are never trusted to add up.
 stream::size_type sum(stream::size_type a, stream::size_type b) {
@@ -381,7 +378,8 @@ directory_entry archive::survey_entry(stream::fork_input& input, const central_h
     entry.exact_time = record.fields.exact_time;
     entry.modified = record.fields.modified;
     entry.unix_mode = record.unix_mode();
-    entry.is_link = make_links_ && (entry.unix_mode & file_type_bits) == link_type && !record.fields.is_directory;
+    entry.is_link =
+        make_links_ && (entry.unix_mode & records::unix_type_bits) == records::unix_link && !record.fields.is_directory;
 
     if (!header.valid()) fail("bad local header");
     if (!supported(header.fields)) fail("unsupported compression method");

@@ -37,8 +37,9 @@ public:
     void limit_to(stream::size_type end) { reader_.limit_to(end); }
 
     // Writes a heading, one line per entry (size, method, modification time
-    // in local time, whether it is encrypted, name) and the number of
-    // entries. Throws when the archive cannot be read.
+    // in local time, whether it is encrypted, the Unix mode when the archive
+    // carries modes, name, and " -> TARGET" for a symbolic link) and the
+    // number of entries. Throws when the archive cannot be read.
     void list(stream::output& out);
 
     // Decodes every file entry without writing it anywhere and checks its
@@ -63,6 +64,9 @@ public:
 private:
     // The central records, read again from where the archive begins.
     std::vector<central_header> entries();
+    // A link entry's target, shown; "?" when it cannot be read without a
+    // passphrase or at all.
+    std::string link_target(const central_header& entry);
     // One entry's result line; true when the entry is good.
     bool test_entry(const central_header& entry, stream::output& out);
 

@@ -132,5 +132,10 @@ constexpr std::uint16_t unicode_path_extra = 0x7075;
 // "Version made by": the high byte names the system whose attributes the
 // external attributes hold.
 constexpr std::uint8_t unix_host = 3;
+// A Unix mode, in the high 16 bits of the external attributes: its file
+// type bits, and the types the reader tells apart.
+constexpr std::uint32_t unix_type_bits = 0170000;
+constexpr std::uint32_t unix_folder = 0040000;
+constexpr std::uint32_t unix_link = 0120000;
 
 }  // namespace format::zip::records

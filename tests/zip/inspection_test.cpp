@@ -111,6 +111,33 @@ TEST_F(inspection_test, the_listing_has_a_line_per_entry_and_the_count) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"program.exe"});
 }
 
+// Archives from Unix show each entry's mode as ls does, and where each
+// link points; entries without a mode leave the column blank.
+TEST_F(inspection_test, unix_modes_and_link_targets_are_listed) {
+    archive_builder builder;
+    entry folder_entry = stored_entry("bin/", "");
+    folder_entry.external = 040750u << 16;
+    entry script = stored_entry("bin/run.sh", "#!/bin/sh\n");
+    script.external = 0100755u << 16;
+    entry link = stored_entry("run", "bin/run.sh");
+    link.external = 0120777u << 16;
+    entry hidden_link = encrypted(stored_entry("secret", "bin/run.sh"), "pw");
+    hidden_link.external = 0120777u << 16;
+    builder.entries = {folder_entry, script, link, hidden_link, stored_entry("plain", "p")};
+    const result got = run(builder, false);
+    ASSERT_EQ(got.failure, "");
+    const std::string when = listed_time();
+    EXPECT_EQ(got.text,
+              "        size    method             modified  encrypted  mode        name\n"
+              "           0    stored  " +
+                  when + "         no  drwxr-x---  bin/\n" + "          10    stored  " + when +
+                  "         no  -rwxr-xr-x  bin/run.sh\n" + "          10    stored  " + when +
+                  "         no  lrwxrwxrwx  run -> bin/run.sh\n" + "          10    stored  " + when +
+                  "        yes  lrwxrwxrwx  secret -> ?\n" + "           1    stored  " + when +
+                  "         no              plain\n" + "5 entries\n");
+    EXPECT_EQ(events.asked, 0);
+}
+
 TEST_F(inspection_test, one_entry_is_counted_in_the_singular) {
     archive_builder builder;
     builder.entries = {stored_entry("only", "x")};

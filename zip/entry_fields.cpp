@@ -1,5 +1,7 @@
 #include "zip/entry_fields.h"
 
+#include <cstdint>
+
 #include "errors/exception.h"
 #include "stream/endian_input.h"
 #include "zip/checksum/crc32.h"
@@ -175,7 +177,9 @@ void entry_fields::read_exact_time() {
             const std::uint64_t tag = le_at(data, at, 2), size = le_at(data, at + 2, 2);
             at += 4;
             if (size > data.size() - at) break;
-            if (tag == 1 && size >= 8) {
+            // A value past 2^63 is no time on either system: the other
+            // fields say when.
+            if (tag == 1 && size >= 8 && le_at(data, at, 8) <= std::uint64_t{INT64_MAX}) {
                 modified = io::time(static_cast<std::int64_t>(le_at(data, at, 8)));
                 exact_time = true;
                 return;

@@ -347,4 +347,20 @@ TEST_F(hostile, utc_times_of_the_extra_fields_win_over_the_dos_time) {
     EXPECT_EQ(modified_seconds(destination() / "dos.txt"), dos_seconds(dos_date, dos_time));
 }
 
+// Hazard: an NTFS time past 2^63 became a negative time whose conversion
+// to Unix seconds overflowed. It is ignored: the UT time or the DOS time
+// counts instead.
+TEST_F(hostile, an_ntfs_time_beyond_any_clock_gives_way_to_the_other_times) {
+    const std::string past_2_63 = bytes().u16(0x000A).u16(32).u32(0).u16(1).u16(24).u64(~0ull).u64(0).u64(0).str();
+    archive_builder builder;
+    entry with_ut = stored_entry("ut.txt", "u");
+    with_ut.extra = past_2_63 + unix_time_extra(1600000000);
+    entry dos_only = stored_entry("dos.txt", "d");
+    dos_only.extra = past_2_63;
+    builder.entries = {with_ut, dos_only};
+    ASSERT_EQ(run(builder).failure, "");
+    EXPECT_EQ(modified_seconds(destination() / "ut.txt"), 1600000000);
+    EXPECT_EQ(modified_seconds(destination() / "dos.txt"), dos_seconds(dos_date, dos_time));
+}
+
 }  // namespace

@@ -10,7 +10,7 @@
 #include "image/image.h"
 #include "io/directory.h"
 #include "io/file.h"
-#include "zip/inspection.h"
+#include "zip/catalogue.h"
 #include "zip/settings.h"
 
 namespace quillon::self {
@@ -48,13 +48,13 @@ std::string program_name() {
     return own.empty() ? std::string("quillon-sfx") : own.components().back().printable().to_utf8();
 }
 
-// -l and -t: the report of the core's inspection; exit code 2 when the test
+// -l and -t: the report of the core's catalogue; exit code 2 when the test
 // finds a bad entry.
 int inspect(io::file& own, const options& chosen, const std::string& passphrase) {
     const image program(host::own_image());
     own.data_fork().seek(program.archive_offset());
     passphrase_asker asker;
-    format::zip::inspection view(own, asker);
+    format::zip::catalogue view(own, asker);
     view.limit_to(program.archive_end());
     view.passphrase = passphrase;
     report out;

@@ -5,11 +5,12 @@
 // packer accepts is one the stub can extract. No crash, no hang, and no
 // file left in the folder but the input.
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 
 #include "errors/exception.h"
+#include "fuzz/scratch.h"
 #include "io/file.h"
 #include "packer/output_file.h"
 #include "packer/zip_append.h"
@@ -20,26 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The input zip, alone in its folder between runs.
 struct sandbox {
-    sandbox() {
-        char pattern[] = "/tmp/quillon-fuzz-append-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        folder = pattern;
-        zip = folder / "input.zip";
-        program = folder / "program.run";
-    }
-    ~sandbox() {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-    void check() const {
-        for (const auto& item : fs::directory_iterator(folder))
-            if (item.path() != zip) {
-                std::fprintf(stderr, "left behind: %s\n", item.path().c_str());
-                std::abort();
-            }
-    }
-    fs::path folder, zip, program;
+    fuzz::scratch place{"append"};
+    const fs::path zip = place.folder() / "input.zip";
+    const fs::path program = place.folder() / "program.run";
+    void check() const { fuzz::scratch::expect_only(place.folder(), {"input.zip"}); }
 };
 
 // The packed program read as the stub reads it, from its start.
@@ -67,10 +54,7 @@ void expect_readable(const fs::path& program) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static sandbox place;
-    {
-        std::ofstream out(place.zip, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzz::scratch::write(place.zip, data, size);
     bool packed = false;
     try {
         quillon::pack::output_file out(place.program.string());

@@ -8,13 +8,10 @@
 // 64 bytes (at 0 when there is none), as it does behind a program, so that
 // both the relative and the absolute offset probes are exercised.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <string>
 
 #include "errors/exception.h"
+#include "fuzz/scratch.h"
 #include "io/directory.h"
 #include "io/file.h"
 #include "zip/extractor.h"
@@ -29,41 +26,22 @@ public:
     void passphrase_needed(std::string& passphrase) override { passphrase = "secret"; }
 };
 
+// The destination three levels down, so that a climb out of it shows.
 struct sandbox {
-    sandbox() {
-        char pattern[] = "/tmp/quillon-fuzz-zip-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        guard = pattern;
-        box = guard / "l1" / "l2" / "l3";
-        fs::create_directories(box);
-        archive = box / "archive.zip";
-        destination = box / "dest";
-    }
-    ~sandbox() {
-        std::error_code ignored;
-        fs::remove_all(guard, ignored);
-    }
+    sandbox() { fs::create_directories(box); }
 
     // Each level above the destination holds exactly what it held before.
     void check() const {
-        expect_only(guard, "l1");
-        expect_only(guard / "l1", "l2");
-        expect_only(guard / "l1" / "l2", "l3");
-        for (const auto& item : fs::directory_iterator(box))
-            if (item.path() != archive && item.path() != destination) {
-                std::fprintf(stderr, "written outside the destination: %s\n", item.path().c_str());
-                std::abort();
-            }
-    }
-    static void expect_only(const fs::path& folder, const char* name) {
-        for (const auto& item : fs::directory_iterator(folder))
-            if (item.path().filename() != name) {
-                std::fprintf(stderr, "written outside the destination: %s\n", item.path().c_str());
-                std::abort();
-            }
+        fuzz::scratch::expect_only(place.folder(), {"l1"});
+        fuzz::scratch::expect_only(place.folder() / "l1", {"l2"});
+        fuzz::scratch::expect_only(place.folder() / "l1" / "l2", {"l3"});
+        fuzz::scratch::expect_only(box, {"archive.zip", "dest"});
     }
 
-    fs::path guard, box, archive, destination;
+    fuzz::scratch place{"zip"};
+    const fs::path box = place.folder() / "l1" / "l2" / "l3";
+    const fs::path archive = box / "archive.zip";
+    const fs::path destination = box / "dest";
 };
 
 io::path to_io(const fs::path& path) { return io::path(any::string(path.string())); }
@@ -72,10 +50,7 @@ io::path to_io(const fs::path& path) { return io::path(any::string(path.string()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static sandbox place;
-    {
-        std::ofstream out(place.archive, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzz::scratch::write(place.archive, data, size);
     std::uint64_t base = 0;
     for (std::size_t i = 0; i + 4 <= size && i < 64; ++i)
         if (data[i] == 'P' && data[i + 1] == 'K' && data[i + 2] == 3 && data[i + 3] == 4) {

@@ -6,13 +6,13 @@
 #include "packer/output_file.h"
 #include "stream/output.h"
 #include "zip/archive_events.h"
-#include "zip/inspection.h"
+#include "zip/catalogue.h"
 
 namespace quillon::pack {
 
 namespace {
 
-// The inspection's report lines into a C++ stream.
+// The catalogue's report lines into a C++ stream.
 class ostream_output : public stream::output {
 public:
     explicit ostream_output(std::ostream& out) : out_(out) {}
@@ -44,7 +44,7 @@ int inspect(const std::string& path, action&& act) {
         file.data_fork().open();
         file.data_fork().seek(program.archive_offset());
         format::archive_events no_events;
-        format::zip::inspection view(file, no_events);
+        format::zip::catalogue view(file, no_events);
         view.limit_to(program.archive_end());
         const int code = act(view);
         file.data_fork().close(false);
@@ -57,7 +57,7 @@ int inspect(const std::string& path, action&& act) {
 }  // namespace
 
 int list_entries(const std::string& path, std::ostream& out) {
-    return inspect(path, [&](format::zip::inspection& view) {
+    return inspect(path, [&](format::zip::catalogue& view) {
         ostream_output lines(out);
         view.list(lines);
         return 0;
@@ -65,7 +65,7 @@ int list_entries(const std::string& path, std::ostream& out) {
 }
 
 int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out) {
-    return inspect(path, [&](format::zip::inspection& view) {
+    return inspect(path, [&](format::zip::catalogue& view) {
         ostream_output lines(out);
         view.passphrase = passphrase;
         return view.test(lines) == 0 ? 0 : 2;

@@ -1,5 +1,5 @@
 // --list and --test: look inside a self-extracting program (or a plain
-// zip) through the core's inspection, the one the stubs' -l and -t use.
+// zip) through the core's catalogue, the one the stubs' -l and -t use.
 #pragma once
 
 #include <ostream>

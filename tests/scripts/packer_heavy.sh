@@ -20,35 +20,8 @@ stub="$bin/quillon-sfx"
 records="$source_dir/tests/scripts/zip_records.py"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
-
-# read_by_all NAME FILE: every reader checks every entry of FILE.
-read_by_all() {
-  local name=$1 file=$2
-  check "unzip tests $name" unzip -tq "$file"
-  check "7z tests $name" bash -c "7z t '$file' | grep -q 'Everything is Ok'"
-  check "bsdtar reads $name" bash -c "bsdtar -xOf '$file' | wc -c"
-  check "Python reads $name" python3 -c "
-import zipfile; assert zipfile.ZipFile('$file').testzip() is None"
-}
-
-# read_many NAME FILE COUNT: every reader takes FILE whole, with COUNT entries.
-read_many() {
-  local name=$1 file=$2 count=$3
-  check "unzip tests $name" unzip -tq "$file"
-  check "7z tests $name" bash -c "7z t '$file' | grep -q 'Everything is Ok'"
-  check "bsdtar lists $name" bash -c "[ \$(bsdtar -tf '$file' | wc -l) = $count ]"
-  check "Python reads $name" python3 -c "
-import zipfile; z = zipfile.ZipFile('$file'); assert len(z.infolist()) == $count, len(z.infolist()); assert z.testzip() is None"
-  check "--test passes $name" bash -c "'$pack' --test '$file' | tail -1 | grep -q 'no errors in $count entries'"
-}
+# shellcheck source=../support/peer_readers.sh
+. "$source_dir/tests/support/peer_readers.sh"
 
 # extracted_by_stub NAME FILE FOLDER: the stub extracts FILE (packed with
 # the real stub) into a folder of its own, the same as FOLDER.

@@ -13,25 +13,8 @@ stub="$bin/quillon-sfx"
 records="$source_dir/tests/scripts/zip_records.py"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
-
-# read_by_all NAME FILE COUNT: every reader takes FILE whole, with COUNT entries.
-read_by_all() {
-  local name=$1 file=$2 count=$3
-  check "unzip tests $name" unzip -tq "$file"
-  check "7z tests $name" bash -c "7z t '$file' | grep -q 'Everything is Ok'"
-  check "bsdtar lists $name" bash -c "[ \$(bsdtar -tf '$file' | wc -l) = $count ]"
-  check "Python reads $name" python3 -c "
-import zipfile; z = zipfile.ZipFile('$file'); assert len(z.infolist()) == $count, len(z.infolist()); assert z.testzip() is None"
-  check "--test passes $name" bash -c "'$pack' --test '$file' | tail -1 | grep -q 'no errors in $count entries'"
-}
+# shellcheck source=../support/peer_readers.sh
+. "$source_dir/tests/support/peer_readers.sh"
 
 cd "$work"
 mkdir many
@@ -46,7 +29,7 @@ import struct
 data = open('many.sfx', 'rb').read(); end = data.rfind(b'PK\x05\x06')
 assert struct.unpack_from('<HH', data, end + 8) == (0xFFFF, 0xFFFF)
 assert data[end - 20:end - 16] == b'PK\x06\x07'"
-read_by_all "70,000 entries" many.sfx 70001
+read_many "70,000 entries" many.sfx 70001
 # -- small archives stay classic
 mkdir -p small/sub && echo one >small/sub/a.txt && head -c 100000 /dev/urandom >small/b.bin
 check "a small archive has no Zip64 record" bash -c "'$pack' --stub /bin/true -o small.sfx small && [ \"\$(python3 '$records' zip64 small.sfx)\" = classic ] && ! grep -q 'PK\x06\x06' small.sfx"
@@ -60,7 +43,7 @@ with zipfile.ZipFile('forced.zip', 'w', zipfile.ZIP_DEFLATED) as z:
     for i in range(5):
         with z.open(f'f{i}.txt', 'w', force_zip64=True) as f: f.write(b'forced Zip64 %d\n' % i * 100)"
 check "append a zip of Zip64 extra fields" "$pack" --stub /bin/true -o forced.sfx forced.zip
-read_by_all "the appended Zip64 extra fields" forced.sfx 5
+read_many "the appended Zip64 extra fields" forced.sfx 5
 if [ -x "$stub" ]; then
   check "the stub extracts an appended Zip64 zip" bash -c "'$pack' -o forced-real.sfx forced.zip && mkdir y && cd y && ../forced-real.sfx -q </dev/null && [ \$(cat f*.txt | wc -l) = 500 ]"
 fi

@@ -1,4 +1,4 @@
-#include "zip/inspection.h"
+#include "zip/catalogue.h"
 
 #include <ctime>
 
@@ -72,19 +72,19 @@ void append_two(std::string& text, int value) {
 
 }  // namespace
 
-inspection::inspection(io::file& file, archive_events& events)
+catalogue::catalogue(io::file& file, archive_events& events)
     : events_(&events), input_(file.data_fork()), reader_(file, events), begin_(input_.position()) {}
 
-std::vector<central_header> inspection::entries() {
+std::vector<central_header> catalogue::entries() {
     input_.seek(begin_);
     return reader_.list(input_);
 }
 
-std::string inspection::right_aligned(const std::string& text, std::size_t width) {
+std::string catalogue::right_aligned(const std::string& text, std::size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
-std::string inspection::local_time_text(io::time modified) {
+std::string catalogue::local_time_text(io::time modified) {
     const auto seconds =
         static_cast<std::time_t>((modified.ticks() - io::time::unix_epoch) / io::time::ticks_per_second);
     // One thread: the C library's own buffer is not shared.
@@ -103,13 +103,13 @@ std::string inspection::local_time_text(io::time modified) {
     return text;
 }
 
-std::string inspection::method_name(std::uint16_t method) {
+std::string catalogue::method_name(std::uint16_t method) {
     if (method == records::stored) return "stored";
     if (method == records::deflated) return "deflated";
     return "method " + std::to_string(method);
 }
 
-std::string inspection::link_target(const central_header& entry) {
+std::string catalogue::link_target(const central_header& entry) {
     if (entry.fields.encrypted() || entry.fields.uncompressed_size > archive::longest_link) return "?";
     try {
         local_header local;
@@ -125,7 +125,7 @@ std::string inspection::link_target(const central_header& entry) {
     }
 }
 
-void inspection::list(stream::output& out) {
+void catalogue::list(stream::output& out) {
     const std::vector<central_header> found = entries();
     // The mode column only for archives that carry Unix modes.
     bool modes = false;
@@ -158,7 +158,7 @@ void inspection::list(stream::output& out) {
     out.flush();
 }
 
-std::size_t inspection::test(stream::output& out) {
+std::size_t catalogue::test(stream::output& out) {
     const std::vector<central_header> found = entries();
     std::size_t bad = 0;
     for (const central_header& entry : found)
@@ -184,7 +184,7 @@ std::size_t inspection::test(stream::output& out) {
     return bad;
 }
 
-bool inspection::test_entry(const central_header& entry, stream::output& out) {
+bool catalogue::test_entry(const central_header& entry, stream::output& out) {
     const entry_fields& fields = entry.fields;
     const std::string name = shown(fields.name_text);
     // Extraction refuses the whole archive for one such entry, a folder

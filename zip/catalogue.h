@@ -23,14 +23,14 @@
 
 namespace format::zip {
 
-class inspection {
+class catalogue {
 public:
     // `file` and `events` are borrowed. The file's data fork must be open
     // and stand where the archive begins. `events` is asked for the
     // passphrase (passphrase_needed) when the test meets the first
     // encrypted entry while `passphrase` is empty; its other hooks are not
     // used.
-    inspection(io::file& file, archive_events& events);
+    catalogue(io::file& file, archive_events& events);
 
     // The archive ends at `end` of the file (a signed program's
     // certificates follow it); end_header::not_found for the file's end.

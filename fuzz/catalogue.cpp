@@ -4,15 +4,14 @@
 // bytes, they may only end in one of the reader's exceptions: no crash, no
 // hang, and no file written (the folder is checked after each run).
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "errors/exception.h"
+#include "fuzz/scratch.h"
 #include "io/file.h"
 #include "stream/vector_output.h"
-#include "zip/inspection.h"
+#include "zip/catalogue.h"
 
 namespace {
 
@@ -23,32 +22,18 @@ public:
     void passphrase_needed(std::string& passphrase) override { passphrase = "secret"; }
 };
 
+// The program under test, alone in its folder.
 struct sandbox {
-    sandbox() {
-        char pattern[] = "/tmp/quillon-fuzz-inspection-XXXXXX";
-        if (!mkdtemp(pattern)) std::abort();
-        folder = pattern;
-        archive = folder / "program.exe";
-    }
-    ~sandbox() {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-    void check() const {
-        for (const auto& item : fs::directory_iterator(folder))
-            if (item.path() != archive) std::abort();
-    }
-    fs::path folder, archive;
+    fuzz::scratch place{"catalogue"};
+    const fs::path archive = place.folder() / "program.exe";
+    void check() const { fuzz::scratch::expect_only(place.folder(), {"program.exe"}); }
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static sandbox place;
-    {
-        std::ofstream out(place.archive, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    }
+    fuzz::scratch::write(place.archive, data, size);
     // The first byte, when the input has a few, puts the archive's start and
     // an archive end limit into play, as a program and its certificates do.
     const std::uint64_t base = size > 8 ? data[0] % 32 : 0;
@@ -58,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (bool test : {false, true}) {
         file.data_fork().seek(base);
         answering_events events;
-        format::zip::inspection view(file, events);
+        format::zip::catalogue view(file, events);
         view.limit_to(end);
         std::vector<std::uint8_t> report;
         stream::vector_output out(report);

@@ -3,7 +3,7 @@
 // exact report, the passphrase asked for once, names that would act on a
 // terminal, an archive that ends before the file does, and that nothing is
 // ever written.
-#include "zip/inspection.h"
+#include "zip/catalogue.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +32,7 @@ public:
     int asked = 0;
 };
 
-class inspection_test : public ::testing::Test {
+class catalogue_test : public ::testing::Test {
 protected:
     struct result {
         std::string text;
@@ -54,7 +54,7 @@ protected:
         io::file own(to_io(file));
         own.data_fork().open();
         own.data_fork().seek(base);
-        format::zip::inspection view(own, events);
+        format::zip::catalogue view(own, events);
         view.passphrase = passphrase;
         view.limit_to(end);
         std::vector<std::uint8_t> report;
@@ -79,23 +79,23 @@ protected:
 
 const std::string heading = "        size    method             modified  encrypted  name\n";
 
-std::string listed_time() { return format::zip::inspection::local_time_text(io::time::from_dos(dos_date, dos_time)); }
+std::string listed_time() { return format::zip::catalogue::local_time_text(io::time::from_dos(dos_date, dos_time)); }
 
-TEST(inspection_columns, times_are_local_and_zero_padded) {
-    EXPECT_EQ(format::zip::inspection::local_time_text(io::time::from_dos(dos_date, dos_time)), "2000-01-01 12:00:00");
+TEST(catalogue_columns, times_are_local_and_zero_padded) {
+    EXPECT_EQ(format::zip::catalogue::local_time_text(io::time::from_dos(dos_date, dos_time)), "2000-01-01 12:00:00");
     // 1980-02-03 04:05:06
     EXPECT_EQ(
-        format::zip::inspection::local_time_text(io::time::from_dos((0 << 9) | (2 << 5) | 3, (4 << 11) | (5 << 5) | 3)),
+        format::zip::catalogue::local_time_text(io::time::from_dos((0 << 9) | (2 << 5) | 3, (4 << 11) | (5 << 5) | 3)),
         "1980-02-03 04:05:06");
 }
 
-TEST(inspection_columns, long_texts_are_never_cut) {
-    EXPECT_EQ(format::zip::inspection::right_aligned("ab", 5), "   ab");
-    EXPECT_EQ(format::zip::inspection::right_aligned("abcdef", 5), "abcdef");
-    EXPECT_EQ(format::zip::inspection::method_name(12), "method 12");
+TEST(catalogue_columns, long_texts_are_never_cut) {
+    EXPECT_EQ(format::zip::catalogue::right_aligned("ab", 5), "   ab");
+    EXPECT_EQ(format::zip::catalogue::right_aligned("abcdef", 5), "abcdef");
+    EXPECT_EQ(format::zip::catalogue::method_name(12), "method 12");
 }
 
-TEST_F(inspection_test, the_listing_has_a_line_per_entry_and_the_count) {
+TEST_F(catalogue_test, the_listing_has_a_line_per_entry_and_the_count) {
     archive_builder builder;
     builder.prefix = std::string(1000, 'P');
     builder.entries = {stored_entry("docs/", ""), deflated_entry("docs/a.txt", std::string(300, 'a')),
@@ -113,7 +113,7 @@ TEST_F(inspection_test, the_listing_has_a_line_per_entry_and_the_count) {
 
 // Archives from Unix show each entry's mode as ls does, and where each
 // link points; entries without a mode leave the column blank.
-TEST_F(inspection_test, unix_modes_and_link_targets_are_listed) {
+TEST_F(catalogue_test, unix_modes_and_link_targets_are_listed) {
     archive_builder builder;
     entry folder_entry = stored_entry("bin/", "");
     folder_entry.external = 040750u << 16;
@@ -138,7 +138,7 @@ TEST_F(inspection_test, unix_modes_and_link_targets_are_listed) {
     EXPECT_EQ(events.asked, 0);
 }
 
-TEST_F(inspection_test, one_entry_is_counted_in_the_singular) {
+TEST_F(catalogue_test, one_entry_is_counted_in_the_singular) {
     archive_builder builder;
     builder.entries = {stored_entry("only", "x")};
     EXPECT_EQ(run(builder, false).text,
@@ -146,7 +146,7 @@ TEST_F(inspection_test, one_entry_is_counted_in_the_singular) {
     EXPECT_EQ(run(builder, true).text, "ok: only\nno errors in 1 entry\n");
 }
 
-TEST_F(inspection_test, a_good_archive_tests_ok_and_writes_nothing) {
+TEST_F(catalogue_test, a_good_archive_tests_ok_and_writes_nothing) {
     archive_builder builder;
     builder.prefix = "program";
     builder.entries = {stored_entry("dir/", ""), stored_entry("dir/a", "alpha"),
@@ -158,7 +158,7 @@ TEST_F(inspection_test, a_good_archive_tests_ok_and_writes_nothing) {
     EXPECT_EQ(folder.names(), std::vector<std::string>{"program.exe"});
 }
 
-TEST_F(inspection_test, a_crc_mismatch_is_reported_with_the_entry_and_the_error) {
+TEST_F(catalogue_test, a_crc_mismatch_is_reported_with_the_entry_and_the_error) {
     archive_builder builder;
     builder.entries = {stored_entry("good", "fine"), stored_entry("bad", "damaged data")};
     builder.entries[1].data = "damaged dat!";
@@ -170,7 +170,7 @@ TEST_F(inspection_test, a_crc_mismatch_is_reported_with_the_entry_and_the_error)
     EXPECT_EQ(got.bad, 1u);
 }
 
-TEST_F(inspection_test, what_extraction_would_refuse_is_reported_and_the_rest_tested) {
+TEST_F(catalogue_test, what_extraction_would_refuse_is_reported_and_the_rest_tested) {
     archive_builder builder;
     builder.entries = {stored_entry("../up.txt", "x"), stored_entry("../dir/", ""), stored_entry("b.txt", "bz"),
                        stored_entry("fine", "ok")};
@@ -188,7 +188,7 @@ TEST_F(inspection_test, what_extraction_would_refuse_is_reported_and_the_rest_te
 // Hazard: entries that pass one by one in an archive that extraction
 // refuses as a whole (two records of one header: a bomb) were reported as
 // good.
-TEST_F(inspection_test, an_archive_extraction_refuses_as_a_whole_is_reported) {
+TEST_F(catalogue_test, an_archive_extraction_refuses_as_a_whole_is_reported) {
     archive_builder builder;
     builder.entries = {stored_entry("a", "x"), stored_entry("a", "x")};
     std::string file = builder.build();
@@ -202,14 +202,14 @@ TEST_F(inspection_test, an_archive_extraction_refuses_as_a_whole_is_reported) {
     EXPECT_EQ(got.bad, 1u);
 }
 
-TEST_F(inspection_test, a_local_name_that_leaves_the_destination_is_reported) {
+TEST_F(catalogue_test, a_local_name_that_leaves_the_destination_is_reported) {
     archive_builder builder;
     builder.entries = {stored_entry("inside", "x")};
     builder.entries[0].local_name = "../inside";
     EXPECT_EQ(run(builder, true).text, "UNSAFE NAME: ../inside\nerrors in 1 of 1 entry\n");
 }
 
-TEST_F(inspection_test, a_missing_local_header_is_damage_of_that_entry) {
+TEST_F(catalogue_test, a_missing_local_header_is_damage_of_that_entry) {
     archive_builder builder;
     builder.entries = {stored_entry("a", "alpha"), stored_entry("b", "beta")};
     std::string bytes = builder.build();
@@ -221,7 +221,7 @@ TEST_F(inspection_test, a_missing_local_header_is_damage_of_that_entry) {
               "errors in 1 of 2 entries\n");
 }
 
-TEST_F(inspection_test, the_passphrase_is_asked_once_for_every_encrypted_entry) {
+TEST_F(catalogue_test, the_passphrase_is_asked_once_for_every_encrypted_entry) {
     archive_builder builder;
     builder.entries = {encrypted(stored_entry("one", "first"), "pw"), stored_entry("plain", "p"),
                        encrypted(deflated_entry("two", "second"), "pw")};
@@ -231,14 +231,14 @@ TEST_F(inspection_test, the_passphrase_is_asked_once_for_every_encrypted_entry) 
     EXPECT_EQ(events.asked, 1);
 }
 
-TEST_F(inspection_test, a_given_passphrase_is_not_asked_for) {
+TEST_F(catalogue_test, a_given_passphrase_is_not_asked_for) {
     archive_builder builder;
     builder.entries = {encrypted(stored_entry("one", "first"), "pw")};
     EXPECT_EQ(run(builder, true, "pw").text, "ok: one\nno errors in 1 entry\n");
     EXPECT_EQ(events.asked, 0);
 }
 
-TEST_F(inspection_test, a_wrong_passphrase_damages_every_encrypted_entry) {
+TEST_F(catalogue_test, a_wrong_passphrase_damages_every_encrypted_entry) {
     archive_builder builder;
     // The check byte of these entries differs under "wrong".
     builder.entries = {encrypted(stored_entry("one", "first"), "pw"), stored_entry("plain", "p")};
@@ -249,7 +249,7 @@ TEST_F(inspection_test, a_wrong_passphrase_damages_every_encrypted_entry) {
               "errors in 1 of 2 entries\n");
 }
 
-TEST_F(inspection_test, without_a_passphrase_encrypted_entries_are_skipped_as_errors) {
+TEST_F(catalogue_test, without_a_passphrase_encrypted_entries_are_skipped_as_errors) {
     archive_builder builder;
     builder.entries = {encrypted(stored_entry("one", "first"), "pw"), encrypted(stored_entry("two", "2"), "pw")};
     const result got = run(builder, true);
@@ -260,7 +260,7 @@ TEST_F(inspection_test, without_a_passphrase_encrypted_entries_are_skipped_as_er
     EXPECT_EQ(events.asked, 2);  // asked again while no answer came
 }
 
-TEST_F(inspection_test, a_cancelled_passphrase_question_stops_the_test) {
+TEST_F(catalogue_test, a_cancelled_passphrase_question_stops_the_test) {
     archive_builder builder;
     builder.entries = {stored_entry("plain", "p"), encrypted(stored_entry("one", "first"), "pw")};
     events.cancel = true;
@@ -269,7 +269,7 @@ TEST_F(inspection_test, a_cancelled_passphrase_question_stops_the_test) {
     EXPECT_EQ(got.text, "ok: plain\n");
 }
 
-TEST_F(inspection_test, names_that_would_act_on_a_terminal_are_shown_escaped) {
+TEST_F(catalogue_test, names_that_would_act_on_a_terminal_are_shown_escaped) {
     archive_builder builder;
     builder.entries = {stored_entry("evil\x1b[2J\x1b]0;title\x07.txt", "x")};
     const std::string shown = "evil^[[2J^[]0;title^G.txt";
@@ -279,7 +279,7 @@ TEST_F(inspection_test, names_that_would_act_on_a_terminal_are_shown_escaped) {
     EXPECT_EQ(listing.find('\x1b'), std::string::npos);
 }
 
-TEST_F(inspection_test, an_archive_without_an_end_record_is_an_error) {
+TEST_F(catalogue_test, an_archive_without_an_end_record_is_an_error) {
     archive_builder builder;
     builder.prefix = "just a program";
     const fs::path file = folder.native("program.exe");
@@ -287,7 +287,7 @@ TEST_F(inspection_test, an_archive_without_an_end_record_is_an_error) {
     io::file own(to_io(file));
     own.data_fork().open();
     own.data_fork().seek(builder.prefix.size());
-    format::zip::inspection view(own, events);
+    format::zip::catalogue view(own, events);
     std::vector<std::uint8_t> bytes;
     stream::vector_output out(bytes);
     try {
@@ -301,7 +301,7 @@ TEST_F(inspection_test, an_archive_without_an_end_record_is_an_error) {
 
 // What follows the archive in a signed program (the certificates) may hold
 // the bytes of an end record; the archive ends where the caller says.
-TEST_F(inspection_test, an_end_record_after_the_archive_end_is_not_taken) {
+TEST_F(catalogue_test, an_end_record_after_the_archive_end_is_not_taken) {
     archive_builder builder;
     builder.entries = {stored_entry("real", "the archive's own entry")};
     const std::string archive = builder.build();

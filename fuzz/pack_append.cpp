@@ -66,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const quillon::pack::failure&) {
         // A refusal: the partial output is gone with `out`.
     } catch (const un::exception&) {
+        // A refusal raised below the packer (the reader's, the file layer's).
     }
     if (packed) {
         expect_readable(place.program);

@@ -378,8 +378,7 @@ directory_entry archive::survey_entry(stream::fork_input& input, const central_h
     entry.exact_time = record.fields.exact_time;
     entry.modified = record.fields.modified;
     entry.unix_mode = record.unix_mode();
-    entry.is_link =
-        make_links_ && (entry.unix_mode & records::unix_type_bits) == records::unix_link && !record.fields.is_directory;
+    entry.is_link = make_links_ && record.is_link();
 
     if (!header.valid()) fail("bad local header");
     if (!supported(header.fields)) fail("unsupported compression method");

@@ -60,10 +60,6 @@ std::string mode_text(std::uint32_t mode) {
     return text;
 }
 
-bool is_link(const central_header& entry) {
-    return (entry.unix_mode() & records::unix_type_bits) == records::unix_link && !entry.fields.is_directory;
-}
-
 // Two digits, with a leading zero.
 void append_two(std::string& text, int value) {
     text += static_cast<char>('0' + value / 10 % 10);
@@ -140,7 +136,7 @@ void catalogue::list(stream::output& out) {
                     << (fields.encrypted() ? "        yes  " : "         no  ");
         if (modes) shown_entry << (entry.unix_mode() != 0 ? mode_text(entry.unix_mode()) : "          ") << "  ";
         shown_entry << shown(fields.name_text);
-        if (is_link(entry)) shown_entry << " -> " << link_target(entry);
+        if (entry.is_link()) shown_entry << " -> " << link_target(entry);
         shown_entry.to(out);
     }
     line().entries(found.size()).to(out);

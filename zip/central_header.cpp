@@ -12,6 +12,10 @@ std::uint32_t central_header::unix_mode() const {
     return external_attributes >> 16;
 }
 
+bool central_header::is_link() const {
+    return (unix_mode() & records::unix_type_bits) == records::unix_link && !fields.is_directory;
+}
+
 std::uint32_t central_header::read(stream::input& input, bool strict) {
     const stream::size_type start = input.position();
     read_signature(input, signature);

@@ -28,6 +28,8 @@ public:
     // The POSIX mode in the external attributes when the record was made on
     // a Unix system and carries one; 0 otherwise.
     std::uint32_t unix_mode() const;
+    // A symbolic link made on Unix: its target is the entry's data.
+    bool is_link() const;
     records::signature_bytes signature = records::bytes_of(records::central_signature);
 };
 

@@ -1,9 +1,6 @@
 // The stubs' command line: every switch, their combinations, and every
 // mistake refused with its exact message before anything is done.
-//
-// The stub's sources are built into the stub only, not into a library: the
-// parser is compiled in here from its source.
-#include "app/options.cpp"
+#include "app/options.h"
 
 #include <gtest/gtest.h>
 

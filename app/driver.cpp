@@ -5,13 +5,12 @@
 #include "errors/exception.h"
 #include "io/directory.h"
 #include "io/file.h"
-#include "zip/archive.h"
 
 namespace quillon::self {
 
 driver::driver(io::file& file, bool quiet, options::overwrite existing, const std::string& passphrase)
     : format::zip::extractor(file), total_(file.data_fork().size()), quiet_(quiet), existing_(existing) {
-    reader().passphrase = passphrase;
+    this->passphrase = passphrase;
 }
 
 void driver::run(const io::directory& destination) {

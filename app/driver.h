@@ -9,7 +9,7 @@
 
 #include "app/options.h"
 #include "app/progress_window.h"
-#include "zip/extractor.h"
+#include "extract/extractor.h"
 
 namespace io {
 class directory;

@@ -16,6 +16,7 @@
 #include "packer/zip_append.h"
 #include "stream/fork_input.h"
 #include "zip/archive.h"
+#include "zip/survey.h"
 
 namespace {
 
@@ -35,9 +36,13 @@ void expect_readable(const fs::path& program) {
     file.data_fork().open();
     stream::fork_input input(file.data_fork());
     format::archive_events none;
-    format::zip::archive reader(file, none);
+    format::zip::archive reader(input);
+    std::string passphrase;
     try {
-        reader.check(input);
+        reader.locate();
+        format::zip::survey check(reader, none, passphrase, true);
+        check.run(false);
+        check.raise_first();
     } catch (const format::exception& failure) {
         // Checked before the output was written, the archive must still read
         // the same after its offsets moved. An encrypted link's target needs a

@@ -11,10 +11,10 @@
 #include <filesystem>
 
 #include "errors/exception.h"
+#include "extract/extractor.h"
 #include "fuzz/scratch.h"
 #include "io/directory.h"
 #include "io/file.h"
-#include "zip/extractor.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 #include "io/fork.h"
 
 #include "errors/exception.h"
+#include "io/folder_handle.h"
 #include "io/item.h"
 #include "io/system.h"
 #include "io/system_error.h"
@@ -61,6 +62,20 @@ void fork::create(bool replace) {
     io::path asked = owner().path();
     if (owner().replace_illegal_characters()) owner().resolve_name_conflict(999);
     take(open_mode(mode));
+    if (is_open()) return;
+    std::int32_t code = system::last_error();
+    owner().path() = asked;
+    system::set_last_error(code);
+    raise_system_error(name(), "cannot create", where);
+}
+
+void fork::create_in(const io::folder_handle& folder, bool replace) {
+    release();
+    take(folder.create_file(owner().path().components().back(), replace));
+    if (is_open()) return;
+    io::path asked = owner().path();
+    if (owner().replace_illegal_characters()) owner().resolve_name_conflict(999);
+    if (owner().path() != asked) take(folder.create_file(owner().path().components().back(), replace));
     if (is_open()) return;
     std::int32_t code = system::last_error();
     owner().path() = asked;

@@ -20,6 +20,7 @@
 
 namespace io {
 
+class folder_handle;
 class item;
 
 class fork {
@@ -46,6 +47,10 @@ public:
     // keeps the name that was used. A second failure puts the owner's path
     // back and throws "cannot create" with the path that was asked for.
     virtual void create(bool replace);
+    // The same in the open `folder`: the file is its name there (the
+    // owner's last component), never reached through a link, and the
+    // owner's path must be the folder's with that component.
+    virtual void create_in(const io::folder_handle& folder, bool replace);
     // The process's standard handles, read and written unchanged.
     virtual void open_stdin();
     virtual void open_stdout();

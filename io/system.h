@@ -72,6 +72,32 @@ bool create_link(const io::path& name, const std::string& target);
 // Whether this system's extraction makes symbolic links at all.
 extern const bool has_symbolic_links;
 
+// Whether an open folder handle keeps its folder from being renamed or
+// removed (Windows), so that a path through open folders stays the same.
+extern const bool folders_pinned_while_open;
+
+// Folders held open (io::folder_handle): `folder` is an open folder's
+// handle and `folder_name` the backend's form of its name, which the calls
+// below fill and take; `name` is one component in it. Links are never
+// followed: a link under `name` is the link itself.
+handle_type open_folder(const io::path& name, std::u16string& folder_name);
+// The folder `name` in `folder`; the invalid handle for a link, or for
+// anything else that is no folder.
+handle_type open_folder_in(handle_type folder, const std::u16string& folder_name, const any::string& name,
+                           std::u16string& child_name);
+// Makes the folder `name` in `folder` unless something of that name
+// exists; failures are left to the open that follows.
+void create_folder_in(handle_type folder, const std::u16string& folder_name, const any::string& name);
+bool close_folder(handle_type folder);
+// 0 nothing, 1 a file, 2 a folder, 3 a link, 4 anything else (the order of
+// io::folder_handle::kind).
+int kind_in(handle_type folder, const std::u16string& folder_name, const any::string& name);
+handle_type create_file_in(handle_type folder, const std::u16string& folder_name, const any::string& name,
+                           bool replace);
+bool create_link_in(handle_type folder, const std::u16string& folder_name, const any::string& name,
+                    const std::string& target, bool replace);
+bool remove_in(handle_type folder, const std::u16string& folder_name, const any::string& name);
+
 // The last error, to keep it across a cleanup call.
 std::int32_t last_error();
 void set_last_error(std::int32_t code);

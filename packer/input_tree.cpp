@@ -15,7 +15,7 @@
 #include "io/path.h"
 #include "io/text/string.h"
 #include "packer/output_file.h"
-#include "zip/archive.h"
+#include "zip/name_rules.h"
 
 namespace quillon::pack {
 
@@ -84,18 +84,32 @@ private:
                            static_cast<std::uint32_t>(info.st_mode), size, std::move(target)});
     }
 
-    // The stub refuses a whole archive with a link that leaves the
-    // destination: such a link is refused here, where it can still be
-    // followed instead.
     void add_link(const std::string& path, const std::string& name, const struct stat& info) {
         std::string target = link_target(path);
-        if (format::zip::archive::link_leaves(io::path(any::string(name), u"/"), target))
-            throw failure{"the symbolic link " + quoted(path) + " points outside what is packed (to " + quoted(target) +
-                          "), which the stub refuses to make" +
-                          (follow_links_ ? " (and nothing is there to pack in its place)"
-                                         : "; --follow-links packs what it points at")};
         const std::uint64_t size = target.size();
         add(path, name, entry_kind::link, info, size, std::move(target));
+    }
+
+public:
+    // The stub refuses a whole archive with a link that leaves the
+    // destination, followed through the other links it makes: such a link
+    // is refused here, where it can still be followed instead.
+    void refuse_leaving_links() const {
+        format::zip::link_map links;
+        for (const input_entry& e : entries)
+            if (e.kind == entry_kind::link) links.add(archive_name(e.name), e.target);
+        for (const input_entry& e : entries)
+            if (e.kind == entry_kind::link && links.leaves(archive_name(e.name), e.target))
+                throw failure{"the symbolic link " + quoted(e.path) + " points outside what is packed (to " +
+                              quoted(e.target) + "), which the stub refuses to make" +
+                              (follow_links_ ? " (and nothing is there to pack in its place)"
+                                             : "; --follow-links packs what it points at")};
+    }
+
+private:
+    static io::path archive_name(const std::string& name) {
+        bool folder = false;
+        return format::zip::normal_name(any::string::from_utf8(name), folder);
     }
 
     void skip(const std::string& path, const char* why) {
@@ -131,6 +145,7 @@ std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, boo
             throw failure{"cannot pack \"" + input + "\": name a file or folder below the current one"};
         walk.walk(input, name, true);
     }
+    walk.refuse_leaving_links();
     return std::move(walk.entries);
 }
 

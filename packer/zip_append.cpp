@@ -5,6 +5,7 @@
 
 #include "errors/exception.h"
 #include "io/file.h"
+#include "io/system.h"
 #include "packer/byte_buffer.h"
 #include "stream/array_input.h"
 #include "stream/fork_input.h"
@@ -13,6 +14,7 @@
 #include "zip/central_header.h"
 #include "zip/end_header.h"
 #include "zip/records.h"
+#include "zip/survey.h"
 #include "zip/zip64_end_header.h"
 
 namespace quillon::pack {
@@ -266,11 +268,14 @@ void append_zip(output_file& out, const std::string& zip_path) {
         // would refuse is packed.
         input.seek(begin);
         format::archive_events no_events;
-        format::zip::archive reader(zip, no_events);
+        format::zip::archive reader(input);
+        const std::uint64_t entries = reader.locate() ? reader.total_entries() : 0;
+        std::string no_passphrase;
+        format::zip::survey check(reader, no_events, no_passphrase, io::system::has_symbolic_links);
+        check.run(false);
+        check.raise_first();
         std::vector<stream::size_type> found;
-        reader.check(input, &found);
-        input.seek(begin);
-        const std::uint64_t entries = reader.list(input).size();
+        for (std::uint64_t i = 0; i < entries; ++i) found.push_back(check.local_position(i));
         const stream::size_type directory_start = reader.directory_position();
         const stream::size_type end = reader.end_position();
         // The Zip64 records are moved where the reader found them.
@@ -278,7 +283,6 @@ void append_zip(output_file& out, const std::string& zip_path) {
         const stream::size_type zip64_at = directory_end != end ? directory_end : none;
 
         // Every offset now counts from the start of the whole output.
-        if (found.size() != entries) throw failure{"the directory changed while it was read"};
         const std::vector<std::uint8_t> directory = moved_directory(
             read_range(input, directory_start, directory_end - directory_start), entries, found, out.position());
         const std::uint64_t directory_offset = out.position() + directory_start;

@@ -1,8 +1,10 @@
 #include "zip/catalogue.h"
 
 #include <ctime>
+#include <map>
 
 #include "errors/exception.h"
+#include "io/system.h"
 #include "stream/vector_output.h"
 #include "zip/item_reader.h"
 #include "zip/local_header.h"
@@ -69,12 +71,7 @@ void append_two(std::string& text, int value) {
 }  // namespace
 
 catalogue::catalogue(io::file& file, archive_events& events)
-    : events_(&events), input_(file.data_fork()), reader_(file, events), begin_(input_.position()) {}
-
-std::vector<central_header> catalogue::entries() {
-    input_.seek(begin_);
-    return reader_.list(input_);
-}
+    : events_(&events), input_(file.data_fork()), begin_(input_.position()) {}
 
 std::string catalogue::right_aligned(const std::string& text, std::size_t width) {
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
@@ -105,16 +102,15 @@ std::string catalogue::method_name(std::uint16_t method) {
     return "method " + std::to_string(method);
 }
 
-std::string catalogue::link_target(const central_header& entry) {
-    if (entry.fields.encrypted() || entry.fields.uncompressed_size > archive::longest_link) return "?";
+std::string catalogue::link_target(archive& directory, const central_header& entry) {
+    if (entry.fields.encrypted() || entry.fields.uncompressed_size > survey::longest_link) return "?";
     try {
         local_header local;
-        reader_.open_entry(input_, entry, local);
+        std::uint32_t length = 0;
+        const stream::size_type position = directory.locate_local_header(entry, local, length);
         std::vector<std::uint8_t> bytes;
         stream::vector_output target(bytes);
-        item_reader reader(local);
-        reader.prepare(input_, std::string());
-        reader.process(input_, target);
+        read_entry(directory, entry, position, std::string(), target);
         return shown(any::string::from_utf8(std::string(bytes.begin(), bytes.end())));
     } catch (const un::exception&) {
         return "?";  // the test says what is wrong with it
@@ -122,13 +118,18 @@ std::string catalogue::link_target(const central_header& entry) {
 }
 
 void catalogue::list(stream::output& out) {
-    const std::vector<central_header> found = entries();
+    rewind();
+    archive directory(input_);
+    directory.limit_to(end_);
+    directory.locate();
     // The mode column only for archives that carry Unix modes.
     bool modes = false;
-    for (const central_header& entry : found) modes = modes || entry.unix_mode() != 0;
+    directory.read_directory(
+        [&](const central_header& entry, std::uint64_t) { modes = modes || entry.unix_mode() != 0; });
     out.write(std::string("        size    method             modified  encrypted  ") +
               (modes ? "mode        name\n" : "name\n"));
-    for (const central_header& entry : found) {
+    std::uint64_t count = 0;
+    directory.read_directory([&](const central_header& entry, std::uint64_t) {
         const entry_fields& fields = entry.fields;
         line shown_entry;
         shown_entry << right_aligned(std::to_string(fields.uncompressed_size), 12) << "  "
@@ -136,12 +137,13 @@ void catalogue::list(stream::output& out) {
                     << (fields.encrypted() ? "        yes  " : "         no  ");
         if (modes) shown_entry << (entry.unix_mode() != 0 ? mode_text(entry.unix_mode()) : "          ") << "  ";
         shown_entry << shown(fields.name_text);
-        if (entry.is_link()) shown_entry << " -> " << link_target(entry);
+        if (entry.is_link()) shown_entry << " -> " << link_target(directory, entry);
         shown_entry.to(out);
-    }
-    line().entries(found.size()).to(out);
+        ++count;
+    });
+    line().entries(count).to(out);
     // What the maker set for an installer, in the form it is written in.
-    const settings chosen = settings::parse(reader_.comment());
+    const settings chosen = settings::parse(directory.comment());
     if (chosen.present) {
         out.write(std::string("settings:\n"));
         const std::string text = chosen.text();
@@ -155,69 +157,72 @@ void catalogue::list(stream::output& out) {
 }
 
 std::size_t catalogue::test(stream::output& out) {
-    const std::vector<central_header> found = entries();
+    rewind();
+    archive directory(input_);
+    directory.limit_to(end_);
+    directory.locate();
+    survey check(directory, *events_, passphrase, io::system::has_symbolic_links);
+    check.run(true);
+    // An entry's own line shows the first thing found wrong with it.
+    std::map<std::uint64_t, const refusal*> of_entry;
+    for (const refusal& found : check.refusals())
+        if (found.entry != refusal::whole_archive) of_entry.emplace(found.entry, &found);
+
     std::size_t bad = 0;
-    for (const central_header& entry : found)
-        if (!test_entry(entry, out)) ++bad;
+    std::uint64_t count = 0;
+    directory.read_directory([&](const central_header& entry, std::uint64_t index) {
+        ++count;
+        const auto found = of_entry.find(index);
+        const bool good = found == of_entry.end() ? test_entry(directory, entry, check.local_position(index), out)
+                                                  : (refused_line(*found->second, entry, out), false);
+        if (!good) ++bad;
+    });
     // Entries good one by one may still make an archive extraction refuses
-    // as a whole: shared bytes, names that differ from their headers, a
-    // link out of the destination.
-    if (bad == 0) {
-        try {
-            input_.seek(begin_);
-            reader_.passphrase = passphrase;
-            reader_.check(input_);
-        } catch (const format::exception& failure) {
-            (line() << "REFUSED: " << un::display_text(failure)).to(out);
-            bad = 1;
-        }
+    // as a whole: shared bytes, for one.
+    bool refused = false;
+    for (const refusal& found : check.refusals()) {
+        if (found.entry != refusal::whole_archive) continue;
+        (line() << "REFUSED: " << un::display_text(found.named())).to(out);
+        refused = true;
     }
+    if (refused && bad == 0) bad = 1;
     if (bad == 0)
-        (line() << "no errors in ").entries(found.size()).to(out);
+        (line() << "no errors in ").entries(count).to(out);
     else
-        (line() << "errors in " << bad << " of ").entries(found.size()).to(out);
+        (line() << "errors in " << bad << " of ").entries(count).to(out);
     out.flush();
     return bad;
 }
 
-bool catalogue::test_entry(const central_header& entry, stream::output& out) {
+void catalogue::refused_line(const refusal& found, const central_header& entry, stream::output& out) {
+    const std::string name = shown(entry.fields.name_text);
+    switch (found.what) {
+        case refusal::kind::unsafe_name:
+            (line() << "UNSAFE NAME: " << (found.shown.empty() ? name : found.shown)).to(out);
+            break;
+        case refusal::kind::unsupported:
+            (line() << "UNSUPPORTED (" << method_name(entry.fields.method) << "): " << name).to(out);
+            break;
+        default:
+            (line() << "DAMAGED: " << name << ": " << un::display_text(found.failure)).to(out);
+            break;
+    }
+}
+
+bool catalogue::test_entry(archive& directory, const central_header& entry, stream::size_type local_position,
+                           stream::output& out) {
     const entry_fields& fields = entry.fields;
     const std::string name = shown(fields.name_text);
-    // Extraction refuses the whole archive for one such entry, a folder
-    // included.
-    if (archive::unsafe_name(fields.name)) {
-        (line() << "UNSAFE NAME: " << name).to(out);
-        return false;
-    }
-    if (!supported(fields)) {
-        (line() << "UNSUPPORTED (" << method_name(fields.method) << "): " << name).to(out);
-        return false;
-    }
     if (fields.is_directory) return true;
-
-    local_header local;
-    try {
-        reader_.open_entry(input_, entry, local);
-    } catch (const un::exception& failure) {
-        (line() << "DAMAGED: " << name << ": " << un::display_text(failure)).to(out);
-        return false;
-    }
-    // Extraction checks the local name again: it may differ.
-    if (archive::unsafe_name(local.fields.name)) {
-        (line() << "UNSAFE NAME: " << shown(local.fields.name_text)).to(out);
-        return false;
-    }
     // Outside the try: a cancelled question stops the whole test.
-    if (local.fields.encrypted() && passphrase.empty()) events_->passphrase_needed(passphrase);
-    if (local.fields.encrypted() && passphrase.empty()) {
+    if (fields.encrypted() && passphrase.empty()) events_->passphrase_needed(passphrase);
+    if (fields.encrypted() && passphrase.empty()) {
         (line() << "skipped (encrypted, no passphrase): " << name).to(out);
         return false;
     }
     try {
-        item_reader reader(local);
-        reader.prepare(input_, passphrase);
         discarding_output sink;
-        reader.process(input_, sink);
+        read_entry(directory, entry, local_position, passphrase, sink);
     } catch (const un::exception& failure) {
         (line() << "DAMAGED: " << name << ": " << un::display_text(failure)).to(out);
         return false;

@@ -20,6 +20,7 @@
 #include "zip/archive.h"
 #include "zip/archive_events.h"
 #include "zip/central_header.h"
+#include "zip/survey.h"
 
 namespace format::zip {
 
@@ -34,7 +35,7 @@ public:
 
     // The archive ends at `end` of the file (a signed program's
     // certificates follow it); end_header::not_found for the file's end.
-    void limit_to(stream::size_type end) { reader_.limit_to(end); }
+    void limit_to(stream::size_type end) { end_ = end; }
 
     // Writes a heading, one line per entry (size, method, modification time
     // in local time, whether it is encrypted, the Unix mode when the archive
@@ -43,10 +44,10 @@ public:
     void list(stream::output& out);
 
     // Decodes every file entry without writing it anywhere and checks its
-    // CRC; one line per entry ("ok: NAME", or what is wrong with it), a
-    // line "REFUSED: ..." when the entries are good but extraction would
-    // refuse the archive as a whole (entries sharing bytes, for one), and a
-    // summary. Returns the number of entries found wrong. Throws when the
+    // CRC; one line per entry ("ok: NAME", or what is wrong with it, as the
+    // survey of extraction finds it or decoding does), a line "REFUSED: ..."
+    // for each reason extraction would refuse the archive as a whole
+    // (entries sharing bytes, for one), and a summary. Returns the number of entries found wrong. Throws when the
     // archive itself cannot be read (no end record, a damaged directory)
     // and when passphrase_needed does (a cancelled question).
     std::size_t test(stream::output& out);
@@ -62,18 +63,20 @@ public:
     static std::string method_name(std::uint16_t method);
 
 private:
-    // The central records, read again from where the archive begins.
-    std::vector<central_header> entries();
     // A link entry's target, shown; "?" when it cannot be read without a
     // passphrase or at all.
-    std::string link_target(const central_header& entry);
+    static std::string link_target(archive& directory, const central_header& entry);
     // One entry's result line; true when the entry is good.
-    bool test_entry(const central_header& entry, stream::output& out);
+    bool test_entry(archive& directory, const central_header& entry, stream::size_type local_position,
+                    stream::output& out);
+    static void refused_line(const refusal& found, const central_header& entry, stream::output& out);
+    // A fresh look at the archive from where it begins.
+    void rewind() { input_.seek(begin_); }
 
     archive_events* events_;
     stream::fork_input input_;
-    archive reader_;
     stream::size_type begin_;
+    stream::size_type end_ = end_header::not_found;
 };
 
 }  // namespace format::zip

@@ -63,4 +63,18 @@ stream::size_type end_header::locate(stream::random::input& input, stream::size_
     return last_signature;
 }
 
+std::vector<stream::size_type> end_header::signatures(stream::random::input& input, stream::size_type begin,
+                                                      stream::size_type end) {
+    std::vector<stream::size_type> found;
+    const stream::size_type s = end == not_found ? input.size() : std::min(end, input.size());
+    if (s < begin || s - begin < fixed_size) return found;
+    const auto n = static_cast<std::uint32_t>(std::min<stream::size_type>(largest_size, s - begin));
+    std::vector<std::uint8_t> window(n);
+    input.seek(s - n);
+    read_fully(input, window.data(), n);
+    for (std::uint32_t i = n - fixed_size + 1; i-- > 0;)
+        if (std::memcmp(window.data() + i, expected.bytes, sizeof expected.bytes) == 0) found.push_back((s - n) + i);
+    return found;
+}
+
 }  // namespace format::zip

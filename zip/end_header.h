@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "stream/random/input.h"
 #include "zip/header.h"
@@ -29,6 +30,10 @@ public:
                                      stream::size_type end = not_found);
 
     static constexpr stream::size_type not_found = ~stream::size_type{0};
+    // Every position where a signature stands in the bytes `locate`
+    // searches, the last first.
+    static std::vector<stream::size_type> signatures(stream::random::input& input, stream::size_type begin,
+                                                     stream::size_type end);
     // Fixed part of the record; the comment may add up to 65535 bytes.
     static constexpr std::uint32_t fixed_size = records::end_len;
     static constexpr std::uint32_t largest_size = fixed_size + records::max_comment;

@@ -5,6 +5,9 @@
 #include "errors/exception.h"
 #include "stream/endian_input.h"
 #include "zip/checksum/crc32.h"
+#include "zip/extra_field.h"
+#include "zip/method.h"
+#include "zip/name_rules.h"
 
 namespace format::zip {
 
@@ -21,43 +24,24 @@ std::uint32_t le16(const std::string& bytes, std::size_t at) {
     return std::uint8_t(bytes[at]) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8;
 }
 
-// The UTF-8 name of a Unicode Path extra block (version 1, CRC-32 of the
-// stored name, the name) whose CRC matches `stored`; false when there is none.
-bool unicode_path(const std::string& extra, const std::string& stored, std::string& name) {
-    std::size_t at = 0;
-    while (at + records::extra_block_header_len <= extra.size()) {
-        const std::uint32_t id = le16(extra, at);
-        const std::uint32_t length = le16(extra, at + 2);
-        at += records::extra_block_header_len;
-        if (length > extra.size() - at) return false;  // a block that runs past the field
-        if (id == records::unicode_path_extra && length >= 5 && extra[at] == 1) {
-            const std::uint32_t crc = le16(extra, at + 1) | le16(extra, at + 3) << 16;
-            if (crc == crc_of(stored)) {
-                name = extra.substr(at + 5, length - 5);
-                return true;
-            }
-        }
-        at += length;
-    }
-    return false;
-}
-
 // The data of the first extra block tagged `tag`; false when there is none
 // (or the blocks are damaged before it).
 bool find_extra(const std::string& extra, std::uint16_t tag, std::string& data) {
-    std::size_t at = 0;
-    while (at + records::extra_block_header_len <= extra.size()) {
-        const std::uint32_t id = le16(extra, at);
-        const std::uint32_t length = le16(extra, at + 2);
-        at += records::extra_block_header_len;
-        if (length > extra.size() - at) return false;
-        if (id == tag) {
-            data = extra.substr(at, length);
-            return true;
-        }
-        at += length;
-    }
-    return false;
+    extra_block block;
+    if (!find_extra_block(reinterpret_cast<const std::uint8_t*>(extra.data()), extra.size(), tag, block)) return false;
+    data = extra.substr(block.at, block.length);
+    return true;
+}
+
+// The UTF-8 name of a Unicode Path extra block (version 1, CRC-32 of the
+// stored name, the name) whose CRC matches `stored`; false when there is none.
+bool unicode_path(const std::string& extra, const std::string& stored, std::string& name) {
+    std::string data;
+    if (!find_extra(extra, records::unicode_path_extra, data) || data.size() < 5 || data[0] != 1) return false;
+    const std::uint32_t crc = le16(data, 1) | le16(data, 3) << 16;
+    if (crc != crc_of(stored)) return false;
+    name = data.substr(5);
+    return true;
 }
 
 std::uint64_t le_at(const std::string& bytes, std::size_t at, unsigned size) {
@@ -82,8 +66,7 @@ bool known_method(std::uint16_t method) {
 bool readable_version(std::uint16_t version_needed) { return (version_needed & 0xFF) <= entry_fields::highest_version; }
 
 bool supported(const entry_fields& fields) {
-    return (fields.method == records::stored || fields.method == records::deflated) &&
-           readable_version(fields.version_needed);
+    return find_method(fields.method) != nullptr && readable_version(fields.version_needed);
 }
 
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -188,19 +171,27 @@ void entry_fields::read_exact_time() {
         }
     }
     // Extended timestamp: a flags byte, then (flag bit 0) the modification
-    // time in seconds since 1970 UTC, signed.
+    // time in seconds since 1970 UTC, in 32 bits that writers fill signed
+    // (1901 to 2038) or unsigned (1970 to 2106). Of the two readings the
+    // one nearer the entry's DOS time is meant: 136 years apart, they
+    // never both fit a local time that is at most a day off.
     if (find_extra(extra, records::unix_time_extra, data) && data.size() >= 5 && (data[0] & 1)) {
-        const auto seconds = static_cast<std::int32_t>(static_cast<std::uint32_t>(le_at(data, 1, 4)));
-        modified = io::time(io::time::unix_epoch + std::int64_t{seconds} * io::time::ticks_per_second);
+        const auto stored = static_cast<std::uint32_t>(le_at(data, 1, 4));
+        std::int64_t seconds = static_cast<std::int32_t>(stored);
+        const std::int64_t dos_seconds = (modified.ticks() - io::time::unix_epoch) / io::time::ticks_per_second;
+        const std::int64_t other = std::int64_t{stored};
+        if (other != seconds && (other > dos_seconds ? other - dos_seconds : dos_seconds - other) <
+                                    (seconds > dos_seconds ? seconds - dos_seconds : dos_seconds - seconds))
+            seconds = other;
+        modified = io::time(io::time::unix_epoch + seconds * io::time::ticks_per_second);
         exact_time = true;
     }
 }
 
 void entry_fields::set_name(const std::string& bytes) {
-    name_text = decode_name(bytes, flags, extra);
-    name = io::path(name_text, u"/");
-    is_directory = !name.empty() && name.components().back().empty();
-    if (is_directory) name.pop_back();
+    stored_name = decode_name(bytes, flags, extra);
+    name = normal_name(stored_name, is_directory);
+    name_text = normal_text(name, is_directory);
 }
 
 }  // namespace format::zip

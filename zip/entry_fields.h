@@ -35,7 +35,8 @@ struct entry_fields {
     void read_zip64(std::uint64_t* offset, std::uint32_t* disk, const char* where);
     // The modification time in UTC from the NTFS (0x000a) or the extended
     // timestamp (0x5455) extra field, when there is one: it replaces the DOS
-    // local time in `modified` and sets `exact_time`.
+    // local time in `modified` (which must hold it already: it tells the
+    // two readings of the extended timestamp apart) and sets `exact_time`.
     void read_exact_time();
 
     bool encrypted() const { return flags & records::encrypted_flag; }
@@ -59,9 +60,12 @@ struct entry_fields {
     std::uint32_t crc = 0;
     std::uint64_t compressed_size = 0;
     std::uint64_t uncompressed_size = 0;
-    // Split at "/", "." components dropped, a trailing "/" removed.
+    // The name as stored, decoded: what a local header's name must match.
+    any::string stored_name;
+    // Its normal form (zip/name_rules.h), which every rule, the writing and
+    // the listing see: the components, and as one text for messages and
+    // listings ("/" after a folder's name).
     io::path name;
-    // The decoded name as one text, for messages.
     any::string name_text;
     std::string extra;
     // The record carried a Zip64 extra field: its data descriptor, if any,

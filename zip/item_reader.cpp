@@ -1,20 +1,21 @@
 #include "zip/item_reader.h"
 
 #include "errors/exception.h"
-#include "flate/decompressor.h"
 #include "stream/filter_output.h"
 #include "stream/limited_input.h"
 #include "zip/checksum/crc32.h"
 #include "zip/checksum/digesting_output.h"
 #include "zip/decrypting_input.h"
 #include "zip/extended_header.h"
-#include "zip/records.h"
+#include "zip/method.h"
 
 namespace format::zip {
 
 namespace {
 
-[[noreturn]] void fail(const char* message) { throw format::exception(message, "format::zip::item_reader"); }
+const char* const where = "format::zip::item_reader";
+
+[[noreturn]] void fail(const std::string& message) { throw format::exception(message, where); }
 
 // Passes on at most the entry's declared size: a byte more stops the entry
 // before it reaches the file, so that data that lies about its size (a
@@ -54,79 +55,73 @@ private:
 
 }  // namespace
 
-void item_reader::prepare(stream::input& input, const std::string& passphrase) {
-    const entry_fields& entry = header_->fields;
-    if (!entry.encrypted()) return;
-    cipher_.passphrase = passphrase;
-    cipher_.reset();
-    encryption_.check_byte = entry.has_descriptor() ? entry.check_byte : static_cast<std::uint8_t>(entry.crc >> 24);
-    encryption_.enabled = true;
-    encryption_.read(input, true);
-}
+item_reader::item_reader(const local_header& header) : header_(&header), cipher_(open_cipher(header.fields)) {}
 
-void item_reader::decode(stream::input& source, stream::output& target, stream::size_type stored_size,
-                         bool give_back_bits) {
-    if (!supported(header_->fields)) fail("unsupported compression method");
-    if (header_->fields.method == records::stored) {
-        // A small entry gets a buffer of its own size, not a large one
-        // that would be allocated and touched for every file.
-        const stream::size_type buffer = stored_size < copy_buffer_size ? stored_size : copy_buffer_size;
-        stream::copy_transform copy(static_cast<std::uint32_t>(buffer == 0 ? 1 : buffer));
-        copy.process(source, target, stored_size);
-        return;
-    }
-    algorithm::flate::decompressor inflater(source, deflate_extent, give_back_bits);
-    inflater.copy_to(target);
-    inflater.finish();
+void item_reader::prepare(stream::input& input, const std::string& passphrase) {
+    if (cipher_) cipher_->start(input, passphrase);
 }
 
 stream::size_type item_reader::process(stream::input& input, stream::output& output) {
     const stream::size_type start = output.position();
     const entry_fields& entry = header_->fields;
+    const method* decoder_method = supported(entry) ? find_method(entry.method) : nullptr;
+    if (decoder_method == nullptr)
+        fail("unsupported compression method " + std::to_string(entry.method) + " (" + method_name(entry.method) + ")");
     algorithm::crc32 digest;
     stream::digesting_output digesting(output, digest);
     declared_size_output checked(digesting, entry.uncompressed_size);
 
-    const bool encrypted = entry.encrypted();
     const bool has_descriptor = entry.has_descriptor();
     // An unencrypted entry whose size was unknown when it was written (and is
-    // missing from the central directory too) is read up to where its Deflate
-    // data ends; the decoder then gives back every byte it did not use, so the
+    // missing from the central directory too) is read up to where its data
+    // ends; the decoder then gives back every byte it did not use, so the
     // descriptor is read from the right place.
-    const bool unknown_size = has_descriptor && entry.compressed_size == 0 && !encrypted;
+    const bool unknown_size = has_descriptor && entry.compressed_size == 0 && !cipher_;
 
-    // The data after the encryption header, which `prepare` consumed. An
-    // encrypted entry is read through the same limit as any other, so that
-    // nothing beyond its data is read ahead and left decrypted in the
-    // decrypting input.
-    stream::size_type data_size = entry.compressed_size;
-    if (encrypted) data_size = data_size >= encryption_.size() ? data_size - encryption_.size() : 0;
+    // The data between the cipher's header, which `prepare` consumed, and
+    // its trailer. An encrypted entry is read through the same limit as any
+    // other, so that nothing beyond its data is read ahead and left
+    // decrypted in the decrypting input.
+    const stream::size_type overhead = cipher_ ? cipher_->header_size() + cipher_->trailer_size() : 0;
+    const stream::size_type data_size = entry.compressed_size >= overhead ? entry.compressed_size - overhead : 0;
 
     stream::limited_input limited(input, data_size);
-    stream::decrypting_input decrypted(limited, cipher_);
+    format::cipher plain;
+    stream::decrypting_input decrypted(limited, cipher_ ? cipher_->data_cipher() : plain);
     stream::input* source = unknown_size ? &input : &limited;
-    if (encrypted) source = &decrypted;
+    if (cipher_) source = &decrypted;
 
     const stream::size_type before = input.position();
-    decode(*source, checked, data_size, unknown_size);
+    decoder_method->open({*source, data_size, entry.uncompressed_size, unknown_size})->decode(checked);
     output.flush();
     if (checked.left() != 0) fail("data shorter than its declared size");
+    // The trailer and the descriptor follow the whole compressed size, also
+    // when the decoder's data ended early inside it.
+    if (!unknown_size) limited.skip(stream::everything);
+    if (cipher_) cipher_->finish(input);
 
     // The CRC is the header's (the directory's, for an entry with a
     // descriptor) or, when there is one, the descriptor's.
     digest.finish();
-    bool matches = digest.value() == entry.crc;
+    bool matches = digest.value() == entry.crc || (cipher_ && !cipher_->checks_crc());
     if (has_descriptor) {
-        // The descriptor follows the whole compressed size, also when the
-        // Deflate data ended early inside it.
-        if (!unknown_size) limited.skip(stream::everything);
         format::zip::extended_header descriptor;
-        descriptor.read_after(input, input.position() - before + (encrypted ? encryption_.size() : 0),
+        descriptor.read_after(input, input.position() - before + (cipher_ ? cipher_->header_size() : 0),
                               output.position() - start, entry.zip64);
         matches = matches || digest.value() == descriptor.crc;
     }
-    if (!matches) throw format::crc_exception("CRC mismatch, data is invalid", "format::zip::item_reader");
+    if (!matches) throw format::crc_exception("CRC mismatch, data is invalid", where);
     return output.position() - start;
+}
+
+stream::size_type read_entry(archive& directory, const central_header& record, stream::size_type local_position,
+                             const std::string& passphrase, stream::output& output) {
+    local_header header;
+    directory.read_local_header(local_position, record, header);
+    item_reader reader(header);
+    stream::fork_input& input = directory.input();
+    reader.prepare(input, passphrase);
+    return reader.process(input, output);
 }
 
 }  // namespace format::zip

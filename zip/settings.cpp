@@ -3,8 +3,8 @@
 #include "errors/exception.h"
 #include "stream/fork_input.h"
 #include "stream/safe_input.h"
-#include "zip/archive.h"
 #include "zip/end_header.h"
+#include "zip/name_rules.h"
 
 namespace format::zip {
 
@@ -23,7 +23,7 @@ std::string shown(const std::string& utf8) {
 // Windows name would turn into a drive or a device.
 io::path inside_path(const std::string& text, const char* key) {
     io::path path(any::string::from_utf8(text), u"/");
-    bool good = !text.empty() && !path.empty() && !archive::unsafe_name(path);
+    bool good = !text.empty() && !path.empty() && !unsafe_name(path);
     for (const any::string& component : path.components()) good = good && !component.empty();
     if (!good) fail(std::string(key) + " " + shown(text) + " is not a relative path inside its folder");
     return path;

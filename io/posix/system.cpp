@@ -52,6 +52,8 @@ const std::u16string& separators() {
     return slash;
 }
 
+const bool folders_pinned_while_open = false;
+
 const bool has_symbolic_links = true;
 
 handle_type open(const io::path& name, int mode) {
@@ -263,6 +265,103 @@ void apply_info(const io::path& name, const io::item_info& info) {
 bool create_link(const io::path& name, const std::string& target) {
     std::string text;
     return narrow_name(name, text) && symlink(target.c_str(), text.c_str()) == 0;
+}
+
+namespace {
+
+// One component for the *at calls: its narrow form, never empty, without a
+// slash (which would name something further down) or a zero byte.
+bool component_name(const any::string& name, std::string& out) {
+    try {
+        out = name.narrow();
+    } catch (const any::exception&) {
+        errno = EINVAL;
+        return false;
+    }
+    if (out.empty() || out == "." || out == ".." || out.find_first_of(std::string("/\0", 2)) != std::string::npos) {
+        errno = EINVAL;
+        return false;
+    }
+    return true;
+}
+
+int open_at(int folder, const std::string& name, int flags) {
+    int fd;
+    do fd = openat(folder, name.c_str(), flags | O_CLOEXEC, 0666);  // less the umask
+    while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+}  // namespace
+
+handle_type open_folder(const io::path& name, std::u16string& /*folder_name*/) {
+    std::string text;
+    if (!narrow_name(name, text)) return io::fork::invalid_handle;
+    const int fd = open_name(text.empty() ? std::string(".") : text, O_RDONLY | O_DIRECTORY);
+    return fd < 0 ? io::fork::invalid_handle : fd;
+}
+
+handle_type open_folder_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name,
+                           std::u16string& /*child_name*/) {
+    std::string text;
+    if (!component_name(name, text)) return io::fork::invalid_handle;
+    // O_NOFOLLOW refuses a link as the last (and only) component.
+    const int fd = open_at(descriptor(folder), text, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    return fd < 0 ? io::fork::invalid_handle : fd;
+}
+
+void create_folder_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name) {
+    std::string text;
+    if (component_name(name, text)) mkdirat(descriptor(folder), text.c_str(), 0777);  // less the umask
+}
+
+bool close_folder(handle_type folder) { return ::close(descriptor(folder)) == 0; }
+
+int kind_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name) {
+    std::string text;
+    struct stat status;
+    const int saved = errno;
+    if (!component_name(name, text) || fstatat(descriptor(folder), text.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        errno = saved;
+        return 0;
+    }
+    if (S_ISREG(status.st_mode)) return 1;
+    if (S_ISDIR(status.st_mode)) return 2;
+    if (S_ISLNK(status.st_mode)) return 3;
+    return 4;
+}
+
+handle_type create_file_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name,
+                           bool replace) {
+    std::string text;
+    if (!component_name(name, text)) return io::fork::invalid_handle;
+    const int at = descriptor(folder);
+    const int flags = replace ? O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW : O_RDWR | O_CREAT | O_EXCL;
+    int fd = open_at(at, text, flags);
+    // A link of that name is replaced itself, as its own directory entry.
+    if (fd < 0 && replace && errno == ELOOP && unlinkat(at, text.c_str(), 0) == 0)
+        fd = open_at(at, text, O_RDWR | O_CREAT | O_EXCL);
+    return fd < 0 ? io::fork::invalid_handle : fd;
+}
+
+bool create_link_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name,
+                    const std::string& target, bool replace) {
+    std::string text;
+    if (!component_name(name, text)) return false;
+    const int at = descriptor(folder);
+    if (symlinkat(target.c_str(), at, text.c_str()) == 0) return true;
+    if (!replace || errno != EEXIST) return false;
+    struct stat status;
+    if (fstatat(at, text.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;  // a folder is never replaced
+        return false;
+    }
+    return unlinkat(at, text.c_str(), 0) == 0 && symlinkat(target.c_str(), at, text.c_str()) == 0;
+}
+
+bool remove_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name) {
+    std::string text;
+    return component_name(name, text) && unlinkat(descriptor(folder), text.c_str(), 0) == 0;
 }
 
 std::int32_t last_error() { return errno; }

@@ -246,11 +246,118 @@ void apply_info(const io::path& name, const io::item_info& info) {
     CloseHandle(handle);
 }
 
+const bool folders_pinned_while_open = true;
+
 const bool has_symbolic_links = false;
 
 bool create_link(const io::path& /*name*/, const std::string& /*target*/) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return false;
+}
+
+namespace {
+
+// The full long-form name of `name` in the folder whose long form is
+// `folder_name`: one component appended, without asking the system to
+// resolve the path again. Windows drops dots and blanks at the end of a
+// name, so the component loses them here too; a name left empty, or one
+// with a separator, names nothing.
+bool name_in(const std::u16string& folder_name, const any::string& name, std::wstring& out) {
+    std::u16string text = name.wide();
+    while (!text.empty() && (text.back() == u'.' || text.back() == u' ')) text.pop_back();
+    if (text.empty() || text.find_first_of(std::u16string(u"\\/\0", 3)) != std::u16string::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    std::u16string full = folder_name;
+    if (full.empty() || full.back() != u'\\') full += u'\\';
+    full += text;
+    out.assign(full.begin(), full.end());
+    return true;
+}
+
+// Opens a folder as itself: a reparse point (a link, a junction) is opened
+// as the reparse point and refused. Without delete sharing nobody can
+// rename or remove the folder while the handle is open.
+handle_type open_pinned(const std::wstring& name) {
+    HANDLE handle = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return io::fork::invalid_handle;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        CloseHandle(handle);
+        SetLastError(ERROR_DIRECTORY);
+        return io::fork::invalid_handle;
+    }
+    return portable(handle);
+}
+
+}  // namespace
+
+handle_type open_folder(const io::path& name, std::u16string& folder_name) {
+    std::wstring text;
+    if (!wide_name(name.empty() ? io::path(any::string(u".")) : name, text)) return io::fork::invalid_handle;
+    // The folder chosen may be reached through links: opened as the system
+    // resolves it, then held.
+    HANDLE handle =
+        CreateFileW(text.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return io::fork::invalid_handle;
+    folder_name.assign(text.begin(), text.end());
+    return portable(handle);
+}
+
+handle_type open_folder_in(handle_type /*folder*/, const std::u16string& folder_name, const any::string& name,
+                           std::u16string& child_name) {
+    std::wstring text;
+    if (!name_in(folder_name, name, text)) return io::fork::invalid_handle;
+    const handle_type handle = open_pinned(text);
+    if (handle != io::fork::invalid_handle) child_name.assign(text.begin(), text.end());
+    return handle;
+}
+
+void create_folder_in(handle_type /*folder*/, const std::u16string& folder_name, const any::string& name) {
+    std::wstring text;
+    if (name_in(folder_name, name, text)) CreateDirectoryW(text.c_str(), nullptr);
+}
+
+bool close_folder(handle_type folder) { return CloseHandle(native(folder)) != 0; }
+
+int kind_in(handle_type /*folder*/, const std::u16string& folder_name, const any::string& name) {
+    std::wstring text;
+    const DWORD saved = GetLastError();
+    const DWORD attributes =
+        name_in(folder_name, name, text) ? GetFileAttributesW(text.c_str()) : INVALID_FILE_ATTRIBUTES;
+    SetLastError(saved);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return 3;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return 2;
+    return 1;
+}
+
+handle_type create_file_in(handle_type folder, const std::u16string& folder_name, const any::string& name,
+                           bool replace) {
+    std::wstring text;
+    if (!name_in(folder_name, name, text)) return io::fork::invalid_handle;
+    // CREATE_ALWAYS would open a file link's target: the link goes first.
+    if (replace && kind_in(folder, folder_name, name) == 3 && !DeleteFileW(text.c_str()))
+        return io::fork::invalid_handle;
+    return portable(CreateFileW(text.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                replace ? CREATE_ALWAYS : CREATE_NEW, 0, nullptr));
+}
+
+bool create_link_in(handle_type /*folder*/, const std::u16string& /*folder_name*/, const any::string& /*name*/,
+                    const std::string& /*target*/, bool /*replace*/) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool remove_in(handle_type /*folder*/, const std::u16string& folder_name, const any::string& name) {
+    std::wstring text;
+    return name_in(folder_name, name, text) && DeleteFileW(text.c_str()) != 0;
 }
 
 std::int32_t last_error() { return static_cast<std::int32_t>(GetLastError()); }

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "errors/exception.h"
+#include "extract/extractor.h"
 #include "io/directory.h"
 #include "io/file.h"
 #include "io/path.h"
 #include "io/time.h"
 #include "tests/support/scratch_folder.h"
-#include "zip/extractor.h"
 
 namespace zip_test {
 

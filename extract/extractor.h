@@ -1,0 +1,71 @@
+// The public handle on the extraction of a Zip archive: the application
+// owns it and hears from it through its event hooks (format::archive_events),
+// which the extraction calls in the middle of its work. The handle's own
+// hooks do nothing; an application derives from it and overrides what it
+// needs.
+//
+// An extraction reads the archive's directory (zip/archive.h), surveys the
+// whole archive before anything is written and refuses it with the first
+// reason found (zip/survey.h), then writes every entry in directory order
+// (extract/entry_writer.h). An error about one entry names it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "io/directory.h"
+#include "io/file.h"
+#include "io/path.h"
+#include "stream/fork_input.h"
+#include "zip/archive.h"
+#include "zip/archive_events.h"
+#include "zip/survey.h"
+
+namespace format::zip {
+
+class entry_writer;
+
+class extractor : public format::archive_events {
+public:
+    // `file` is borrowed and must outlive the handle; its data fork is the
+    // archive.
+    explicit extractor(io::file& file);
+
+    // Extracts every entry below `destination`. The file's data fork must be
+    // open and stand where the archive begins; it is left after the end
+    // record when everything went well.
+    void extract(const io::directory& destination);
+    // The archive ends at `end` of the file, not at the file's end (a signed
+    // program's certificates follow it).
+    void limit_archive(std::uint64_t end) { archive_end_ = end; }
+    // The archive must hold `name` as a file, or it is refused before
+    // anything is written.
+    void require_file(const io::path& name) { required_file_ = name; }
+    // Whether links in the archive become links. Off, a link entry is
+    // written as a file holding its target (as on Windows, whose programs
+    // may not make them).
+    void make_links(bool on) { make_links_ = on; }
+
+    // Asked for once while empty, then kept for every encrypted entry.
+    std::string passphrase;
+
+    // Entry data between two progress reports.
+    static constexpr std::uint32_t progress_step = 32768;
+
+private:
+    void extract_entry(archive& directory, const survey& check, const central_header& record, std::uint64_t index,
+                       entry_writer& writer);
+    void extract_file(archive& directory, const local_header& header, const central_header& record,
+                      entry_writer& writer);
+    // The name of an entry stored without one: the last component of the
+    // archive file's own name without its extension; a name without an
+    // extension gets ".out", so that it can never be the program itself.
+    io::path default_name() const;
+
+    io::file* file_;
+    stream::size_type archive_end_ = end_header::not_found;
+    io::path required_file_;
+    bool make_links_;
+};
+
+}  // namespace format::zip

@@ -37,17 +37,20 @@ std::uint16_t flags_of(const entry_info& info, const entry_data& data) {
                                       (is_ascii(info.name) ? 0 : records::utf8_flag));
 }
 
-std::uint32_t clamp_to_i32(std::int64_t seconds) {
+// The extended timestamp's 32 bits: signed before 1970 (back to 1901),
+// unsigned after (up to 2106), as readers tell by the DOS time beside them;
+// a time beyond either end is the nearest one the field holds.
+std::uint32_t unix_time_field(std::int64_t seconds) {
     const std::int64_t low = std::numeric_limits<std::int32_t>::min();
-    const std::int64_t high = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::uint32_t>(static_cast<std::int32_t>(std::clamp(seconds, low, high)));
+    const std::int64_t high = std::numeric_limits<std::uint32_t>::max();
+    return static_cast<std::uint32_t>(std::clamp(seconds, low, high));
 }
 
 void put_unix_time(byte_buffer& b, std::int64_t modified) {
     b.put16(records::unix_time_extra);
     b.put16(unix_time_len);
     b.put8(unix_time_modified);
-    b.put32(clamp_to_i32(modified));
+    b.put32(unix_time_field(modified));
 }
 
 std::uint32_t classic(std::uint64_t value) {

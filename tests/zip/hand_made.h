@@ -58,7 +58,10 @@ struct entry {
     // The local header's own copies where a test wants them to differ.
     std::string local_name;
     bool local_sizes_zero = false;  // flag bit 3 writers leave CRC and sizes 0
-    std::string descriptor;         // bytes right after the data
+    std::int64_t local_crc = -1;    // -1: the central record's
+    std::int64_t local_compressed_size = -1;
+    std::int64_t local_uncompressed_size = -1;
+    std::string descriptor;  // bytes right after the data
 };
 
 // An entry ready for an archive: stored content, deflated (one stored
@@ -120,6 +123,9 @@ public:
     bool zip64_end = false;
     std::int64_t zip64_total_entries = -1;
     std::int64_t zip64_end_offset = -1;  // -1: where it is written
+    // The end record keeps its own values beside the Zip64 record's
+    // instead of the all-ones markers.
+    bool classic_values = false;
 
     // Fills CRC, sizes and offsets of every entry from its content.
     void settle() {
@@ -134,25 +140,29 @@ public:
         }
     }
 
+    static std::uint32_t own(std::int64_t local_value, std::uint32_t central_value) {
+        return local_value >= 0 ? static_cast<std::uint32_t>(local_value) : central_value;
+    }
+
     static bytes local(const entry& e) {
         const std::string& name = e.local_name.empty() ? e.name : e.local_name;
         const bool zero = e.local_sizes_zero;
         bytes record;
         record
-            .u32(0x04034B50)                                  // signature PK 3 4
-            .u16(e.version)                                   // version needed to extract
-            .u16(e.flags)                                     // general purpose flags
-            .u16(e.method)                                    // compression method
-            .u16(e.time)                                      // last modification time (DOS)
-            .u16(e.date)                                      // last modification date (DOS)
-            .u32(zero ? 0 : e.crc)                            // CRC-32
-            .u32(zero ? 0 : e.compressed_size)                // compressed size
-            .u32(zero ? 0 : e.uncompressed_size)              // uncompressed size
-            .u16(static_cast<std::uint32_t>(name.size()))     // file name length
-            .u16(static_cast<std::uint32_t>(e.extra.size()))  // extra field length
-            .text(name)                                       // file name
-            .text(e.extra)                                    // extra field
-            .text(e.data);                                    // the entry's data
+            .u32(0x04034B50)                                                      // signature PK 3 4
+            .u16(e.version)                                                       // version needed to extract
+            .u16(e.flags)                                                         // general purpose flags
+            .u16(e.method)                                                        // compression method
+            .u16(e.time)                                                          // last modification time (DOS)
+            .u16(e.date)                                                          // last modification date (DOS)
+            .u32(zero ? 0 : own(e.local_crc, e.crc))                              // CRC-32
+            .u32(zero ? 0 : own(e.local_compressed_size, e.compressed_size))      // compressed size
+            .u32(zero ? 0 : own(e.local_uncompressed_size, e.uncompressed_size))  // uncompressed size
+            .u16(static_cast<std::uint32_t>(name.size()))                         // file name length
+            .u16(static_cast<std::uint32_t>(e.extra.size()))                      // extra field length
+            .text(name)                                                           // file name
+            .text(e.extra)                                                        // extra field
+            .text(e.data);                                                        // the entry's data
         if (e.descriptor == "with signature")
             record
                 .u32(0x08074B50)            // descriptor signature PK 7 8
@@ -219,9 +229,11 @@ public:
                 .u32(0)                                                     // disk of the Zip64 end record
                 .u64(zip64_end_offset >= 0 ? zip64_end_offset : record_at)  // its offset
                 .u32(1);                                                    // total number of disks
-            count = 0xFFFF;
-            classic_size = 0xFFFFFFFF;
-            classic_offset = 0xFFFFFFFF;
+            if (!classic_values) {
+                count = 0xFFFF;
+                classic_size = 0xFFFFFFFF;
+                classic_offset = 0xFFFFFFFF;
+            }
         }
         file.u32(0x06054B50)                                  // signature PK 5 6
             .u16(this_disk)                                   // number of this disk

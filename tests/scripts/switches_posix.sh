@@ -382,5 +382,23 @@ else
     '$pack' --list small.exe | cmp -s - unsigned-list.txt && '$pack' --test small.exe >/dev/null"
 fi
 
+# -- a forged certificate table: data directory 4 aimed at the end of an
+#    inner zip that the archive stores, so that it runs to the end of the
+#    file; the outer archive is what every tool reads, and so must the stub
+#    and quillon-pack
+if [ -f "$stub32" ]; then
+  mkdir -p "$src/forged/inner" && echo "inside" >"$src/forged/inner/hidden.txt" && echo "outside" >"$src/forged/shown.txt"
+  (cd "$src/forged/inner" && zip -qX ../inner.zip hidden.txt) && rm -r "$src/forged/inner"
+  (cd "$src/forged" && zip -qX0 ../forged.zip inner.zip shown.txt)
+  "$pack" --windows --stub "$stub32" -o forged.exe "$src/forged.zip" >/dev/null 2>&1 || fail "packing the forged program"
+  "$pack" --list forged.exe >forged-list.txt
+  python3 "$here/aim_certificates.py" forged.exe inner.zip >/dev/null || fail "aiming the certificate table"
+  check "unzip reads the outer archive of the forged program" bash -c "unzip -Z1 forged.exe | sort | tr '\n' ' ' | grep -qx 'inner.zip shown.txt '"
+  check "--list on the forged program lists the outer archive" bash -c "'$pack' --list forged.exe | cmp -s - forged-list.txt"
+  check "--test on the forged program tests the outer archive" bash -c "'$pack' --test forged.exe | grep -qx 'no errors in 2 entries'"
+else
+  echo "SKIPPED: the forged certificate table: no Windows stub at $stub32"
+fi
+
 echo "switches_posix: $passed passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -353,6 +353,20 @@ run sx "" "$work/signed.exe" -t
 expect "the signed program tests" 0 ""
 check "the signed program tests good" grep -qx "no errors in 4 entries" "$work/out"
 
+# -- a forged certificate table: data directory 4 aimed at the end of an
+#    inner zip that the archive stores; the stub lists the outer archive
+mkdir -p forged/inner && echo inside >forged/inner/hidden.txt && echo outside >forged/shown.txt
+(cd forged/inner && zip -qX ../inner.zip hidden.txt) && rm -r forged/inner
+(cd forged && zip -qX0 ../forged.zip inner.zip shown.txt)
+"$pack" --stub "$stub64" -o forged.exe forged.zip >/dev/null 2>&1 || fail "packing the forged program"
+"$pack" --list forged.exe >forged-list.txt
+python3 "$here/aim_certificates.py" forged.exe inner.zip >/dev/null || fail "aiming the certificate table"
+run fx "" "$work/forged.exe" -l
+expect "the forged program lists" 0 ""
+check "the forged program lists the outer archive" cmp -s "$work/out" forged-list.txt
+rm -rf fx; run fx "" "$work/forged.exe" -q
+check "the forged program extracts the outer archive" bash -c "[ \"\$(cd fx && find . -type f | sort | tr '\n' ' ')\" = './inner.zip ./shown.txt ' ]"
+
 if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/overwrite.png" ]; then
   cp "$work/screenshots/overwrite.png" "$source_dir/docs/screenshots/overwrite.png"
 fi

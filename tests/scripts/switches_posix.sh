@@ -159,6 +159,29 @@ inside evil2 'n\n' "$work/evil.sfx" -q
 expect "an escape sequence in a name is shown escaped" 0 "$(question "$work/evil2/evil^[[2J^[]0;pwned^G.txt")"
 check "no escape character reaches the terminal" bash -c "! grep -q \$'\\x1b' '$work/err'"
 
+# A name whose bytes are not UTF-8 though the entry says they are (a raw
+# 0x9B is a CSI to many terminals) is read as code page 437, as a name
+# without the flag is: 0x9B is U+00A2 there. Listed and asked about without
+# the byte itself.
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile("raw.zip", "w") as archive:
+    for name, flag in (("utf8@[2J.txt", 0x800), ("cp437@.txt", 0)):
+        info = zipfile.ZipInfo(name)
+        info.flag_bits |= flag
+        archive.writestr(info, b"raw")
+data = open("raw.zip", "rb").read().replace(b"@", b"\x9b")
+open("raw.zip", "wb").write(data)
+PY
+sfx raw.sfx raw.zip
+run raw "" "$work/raw.sfx" -l
+cent=$(printf '\u00a2')
+check "-l shows the names as code page 437" bash -c "grep -qF ' utf8$cent[2J.txt' '$work/out' && grep -qF ' cp437$cent.txt' '$work/out'"
+run raw "" "$work/raw.sfx" -q
+inside raw 'n\nn\n' "$work/raw.sfx" -q
+check "the question shows the name as code page 437" grep -qF "utf8$cent[2J.txt already exists" "$work/err"
+check "no 0x9B byte is written to the terminal" bash -c "! LC_ALL=C grep -q \$'\\x9b' '$work/out' '$work/err'"
+
 # -- on a terminal: each answer typed, one file
 mkdir -p "$src/one" && echo "new c" >"$src/one/c.txt"
 (cd "$src" && zip -qrX ../onefile.zip one)

@@ -242,10 +242,14 @@ old ow; inside . '' "$work/two.sfx" -n -d ow
 expect "-n -d combined" 0 ""
 check "-n -d kept both" bash -c "[ \"\$(cat ow/two/b.txt)\" = 'old b' ] && [ \"\$(cat ow/two/sub/a.txt)\" = 'old a' ]"
 old ow; inside . 'N\n' "$work/two.sfx" -d ow
-expect "-d alone still asks before replacing" 0 "$(question ow/two/b.txt)"
+expect "-d alone still asks before replacing" 0 "$(question "$work/ow/two/b.txt")"
 : >"$work/blocker"
 run blocked "" "$work/two.sfx" -q -d "$work/blocker/inside"
-expect "-d below a file" 2 "io::directory exception: cannot create $work/blocker/inside."
+expect "-d below a file" 2 "quillon::self::entry exception: cannot make the folder \"$work/blocker/inside\": \"$work/blocker\" is a file, not a folder."
+check "-d below a file writes nothing" empty_folder blocked
+run blocked "" "$work/two.sfx" -q -d "$work/blocker"
+expect "-d naming a file" 2 "quillon::self::entry exception: cannot extract into \"$work/blocker\": it is a file, not a folder."
+check "-d naming a file leaves it as it was" bash -c "[ -f '$work/blocker' ] && [ ! -s '$work/blocker' ] && [ -z \"\$(ls -A blocked)\" ]"
 
 # -- -l and -t: the same answers as quillon-pack's --list and --test
 "$pack" --list "$work/two.sfx" >pack-list.txt

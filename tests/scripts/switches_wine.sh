@@ -282,6 +282,19 @@ check "-o replaced both" bash -c "$(declare -f is_new); is_new ow/two/b.txt && i
 old ow; run . "" "$work/two.exe" -q -n -d ow
 expect "-q -n -d" 0 ""
 check "-n kept both and their times" bash -c "old_time=$old_time; $(declare -f is_old); is_old ow/two/b.txt && is_old ow/two/sub/a.txt"
+# -d naming a file, or a folder below one: refused, saying so, before
+# anything is written.
+rm -rf blocked && mkdir blocked && : >blocked/file
+start blocked "$work/two.exe" -q -d file
+if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d naming a file"; fi
+finish
+check "-d naming a file: exit 2 (got $code)" [ "$code" = 2 ]
+check "-d naming a file: the error box" box_is "quillon::self::entry exception: cannot extract into \"$(windows_name "$work/blocked/file")\": it is a file, not a folder."
+start blocked "$work/two.exe" -q -d 'file\inside'
+if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d below a file"; fi
+finish
+check "-d below a file: the error box" box_is "quillon::self::entry exception: cannot make the folder \"$(windows_name "$work/blocked/file")\\inside\": \"$(windows_name "$work/blocked/file")\" is a file, not a folder."
+check "-d naming a file writes nothing" bash -c "[ \"\$(ls -A blocked)\" = file ] && [ ! -s blocked/file ]"
 # -d without -q: no destination question, the progress window only.
 rm -rf gui; run gui "" "$work/two.exe" -d out
 expect "-d without -q asks nothing" 0 ""

@@ -10,6 +10,7 @@
 #include "image/image.h"
 #include "io/directory.h"
 #include "io/file.h"
+#include "io/item.h"
 #include "zip/catalogue.h"
 #include "zip/settings.h"
 
@@ -107,6 +108,23 @@ io::path extracted_program(const driver& extraction, const io::path& program) {
     return program;
 }
 
+// The destination is made with its parents, unless one of them, or the
+// destination itself, is something other than a folder: said so before
+// anything is written, rather than as a failure to make some folder later.
+void require_folders(const io::path& destination) {
+    io::path existing = destination;
+    while (!existing.empty() && !io::item(existing).exists()) existing.pop_back();
+    if (existing.empty() || io::item(existing).is_directory()) return;
+    const std::string what =
+        io::item(existing).is_link() ? "is a symbolic link to no folder" : "is a file, not a folder";
+    const std::string name = "\"" + existing.join().printable().to_utf8() + "\"";
+    if (existing == destination)
+        throw un::exception("cannot extract into " + name + ": it " + what, "quillon::self::entry");
+    throw un::exception(
+        "cannot make the folder \"" + destination.join().printable().to_utf8() + "\": " + name + " " + what,
+        "quillon::self::entry");
+}
+
 int run_installed(const driver& extraction, const format::zip::settings& chosen, const options& given,
                   const io::directory& destination, const io::path& temporary) {
     io::path program = chosen.run;
@@ -150,11 +168,14 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     io::path& temporary = made.path;
     io::directory destination;
     io::path suggested;
+    // Full paths from here on: the program an installer runs is found in
+    // the destination by its full path, whatever folder it then runs in.
     if (!chosen.destination.empty()) {
-        destination.path() = io::path(chosen.destination);
+        destination.path() = host::full_path(chosen.destination);
     } else {
         suggested = settings.has_destination ? default_destination(settings, current, temporary) : io::path(current);
-        destination.path() = chosen.quiet ? suggested : io::path(destination_dialog().ask(suggested.join()));
+        suggested = host::full_path(suggested.join());
+        destination.path() = chosen.quiet ? suggested : host::full_path(destination_dialog().ask(suggested.join()));
     }
     // A temporary folder made for a destination the user did not keep goes
     // again (it is still empty).
@@ -162,19 +183,22 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
         io::directory(temporary).remove(false);
         temporary = io::path();
     }
-    // A folder named that does not exist yet is made, with its parents:
-    // folder entries only ever create one level.
-    if (!destination.path().empty() && !destination.exists()) destination.create_with_parents(true);
+    require_folders(destination.path());
 
     // The program to run must be one of the archive's files, checked
-    // before anything is written, also when it is not run (-x).
+    // before anything is written, also when it is not run (-x); so is what
+    // the system could not start it with.
     const bool runs = !settings.run.empty() && chosen.run_program;
     if (!settings.run.empty()) extraction.require_file(settings.run);
     if (runs) {
         io::path expected = settings.run;
         expected.place_under(destination.path());
+        host::check_program(expected, program_arguments(settings, chosen));
         extraction.expect_program(expected);
     }
+    // A folder named that does not exist yet is made, with its parents:
+    // folder entries only ever create one level.
+    if (!destination.path().empty() && !destination.exists()) destination.create_with_parents(true);
     own.data_fork().seek(program.archive_offset());
     extraction.limit_archive(program.archive_end());
     extraction.run(destination);

@@ -22,6 +22,11 @@ public:
     static io::path own_image();
     // The process's current folder when the program starts.
     static any::string current_directory();
+    // `name` as a full path: a relative name is taken from the current
+    // folder (on Windows as the system resolves it, "C:x" and "\x" too).
+    // A relative one stays relative when the current folder cannot be
+    // found; never raises for that.
+    static io::path full_path(const any::string& name);
     // Shows `text` (the display text of a failure) to the user; never raises.
     static void show_error(const std::string& text) noexcept;
 
@@ -39,9 +44,24 @@ public:
     static io::path home_folder();
     // Runs `program` (a full path, never looked for on a search path or
     // through a shell) with `arguments` in `folder`, waits for it and
-    // returns its exit code. Throws un::exception naming the program and
-    // the folder when it cannot be started.
+    // returns its exit code. Throws un::exception naming the program when
+    // it cannot be started, saying why as far as the system tells: the
+    // file is not executable, it is no program this system runs, or the
+    // folder may not allow programs to run (then naming the folder and -d).
+    //
+    // On Windows a batch file (.bat, .cmd) runs through the system's own
+    // cmd.exe, explicitly, each argument in quotes so that cmd takes
+    // & | < > ^ ( ) and blanks in it as plain characters: %~1 in the batch
+    // file is the first argument as given, %1 the same in quotes. cmd.exe
+    // has no way to pass a double quote, a line break or a % (it expands
+    // %NAME% inside quotes too) unchanged: an argument holding one, or a
+    // path with a %, is refused with an un::exception naming it, before
+    // anything runs.
     static int run_program(const io::path& program, const std::vector<any::string>& arguments, const io::path& folder);
+    // Throws what run_program would refuse of `program` and `arguments`
+    // before it starts anything (on Windows what cmd.exe cannot pass to a
+    // batch file), so that it is said before anything is written.
+    static void check_program(const io::path& program, const std::vector<any::string>& arguments);
 };
 
 }  // namespace quillon::self

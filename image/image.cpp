@@ -62,6 +62,15 @@ constexpr std::uint64_t pe32_directory_count = 92, pe32_directories = 96;
 constexpr std::uint64_t pe32_plus_directory_count = 108, pe32_plus_directories = 112;
 constexpr std::uint64_t pe_directory_entry_size = 8;  // VirtualAddress, Size
 constexpr std::uint32_t pe_certificate_entry = 4;     // IMAGE_DIRECTORY_ENTRY_SECURITY
+// One WIN_CERTIFICATE record of the table: dwLength (header included),
+// wRevision, wCertificateType, then the certificate; the next record
+// starts at the length rounded up to 8 bytes, the padding being zeros.
+constexpr std::uint64_t certificate_header_size = 8;
+constexpr std::uint64_t certificate_revision = 4, certificate_type = 6;
+constexpr std::uint64_t certificate_alignment = 8;
+constexpr std::uint32_t certificate_revision_1 = 0x0100, certificate_revision_2 = 0x0200;
+// X509, PKCS_SIGNED_DATA, RESERVED_1, TS_STACK_SIGNED.
+constexpr std::uint32_t first_certificate_type = 1, last_certificate_type = 4;
 
 // ELF identification and the header fields, for the 32- and 64-bit classes.
 constexpr std::uint8_t elf_magic[4] = {0x7F, 'E', 'L', 'F'};
@@ -132,6 +141,29 @@ private:
     std::uint64_t block_start_ = 0;
     std::size_t block_length_ = 0;
 };
+
+// Whether [start, end) holds WIN_CERTIFICATE records and nothing else,
+// each with a known revision and type, each after the last one's length
+// rounded up to 8, the bytes in between zero. The last one may end the
+// table without its padding.
+bool well_formed_certificates(field_reader& fields, std::uint64_t start, std::uint64_t end) {
+    for (std::uint64_t at = start; at != end;) {
+        if (end - at < certificate_header_size) return false;
+        const std::uint64_t length = fields.u32(at);
+        const std::uint32_t revision = fields.u16(at + certificate_revision);
+        const std::uint32_t type = fields.u16(at + certificate_type);
+        if (fields.failed() || length < certificate_header_size || length > end - at) return false;
+        if (revision != certificate_revision_1 && revision != certificate_revision_2) return false;
+        if (type < first_certificate_type || type > last_certificate_type) return false;
+        const std::uint64_t padded =
+            (length + certificate_alignment - 1) / certificate_alignment * certificate_alignment;
+        const std::uint64_t next = std::min(at + padded, end);
+        for (std::uint64_t pad = at + length; pad < next; ++pad)
+            if (fields.unsigned_at(pad, 1) != 0 || fields.failed()) return false;
+        at = next;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -209,6 +241,10 @@ std::uint64_t image::pe_certificate_start(source& bytes) {
     // A table inside the image is not one that signing appended.
     const std::uint64_t image_end = pe_end(bytes);
     if (image_end == 0 || start < image_end) return no_end;
+    // Nor is one whose records do not hold together: the entry can name any
+    // part of the archive, an inner zip that one of its entries stores
+    // among them, which would then be read instead of the whole.
+    if (!well_formed_certificates(fields, start, start + length)) return no_end;
     return start;
 }
 

@@ -52,8 +52,12 @@ public:
     // PE: the file offset of the certificate table (the attribute
     // certificates of data directory entry 4, whose address is a file
     // offset) when the table is not empty, begins at or after the image's
-    // end and ends exactly at the end of the file; `no_end` otherwise, and
-    // for short or damaged headers and images that are not PE.
+    // end, ends exactly at the end of the file and holds well-formed
+    // WIN_CERTIFICATE records and nothing else (each at least its 8-byte
+    // header long, revision 1.0 or 2.0, type 1 to 4, the next one at the
+    // length rounded up to 8 bytes with zeros between; the last one may
+    // end without that padding); `no_end` otherwise, and for short or
+    // damaged headers and images that are not PE.
     static std::uint64_t pe_certificate_start(source& bytes);
 
     // ELF: the largest end, in the file, of the header, the section header

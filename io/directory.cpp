@@ -19,7 +19,8 @@ void directory::remove(bool report) {
 }
 
 void directory::remove_tree(bool report) {
-    if (!system::remove_tree(path()) && report) raise_system_error(path(), "cannot delete", "io::directory");
+    io::path left;
+    if (!system::remove_tree(path(), left) && report) raise_system_error(left, "cannot delete", "io::directory");
 }
 
 }  // namespace io

@@ -18,8 +18,9 @@ public:
     // io::exception "cannot delete <path>".
     void remove(bool report = true) override;
     // Removes the folder with everything in it, links inside removed
-    // themselves and never followed; with `report`, a failure throws
-    // io::exception "cannot delete <path>".
+    // themselves and never followed. What cannot be removed stays, the rest
+    // goes; with `report`, that throws io::exception "cannot delete <path>"
+    // naming the first thing that stayed.
     void remove_tree(bool report = true);
 };
 

@@ -53,9 +53,10 @@ bool is_link(const io::path& name);
 bool create_directory(const io::path& name);
 bool remove_directory(const io::path& name);
 // Removes the folder and everything in it; links found inside are removed
-// themselves, never followed. False when something could not be removed
-// (the last error then says why).
-bool remove_tree(const io::path& name);
+// themselves, never followed. What cannot be removed stays, and the rest
+// still goes: false then, `left` naming the first thing that stayed and the
+// last error saying why.
+bool remove_tree(const io::path& name, io::path& left);
 
 // Best effort, failures ignored: the times first, then the attributes or
 // the permission bits (so that a read-only attribute cannot keep the times

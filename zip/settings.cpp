@@ -49,10 +49,20 @@ void read_destination(settings& chosen, std::string text) {
         chosen.destination = inside_path(text, "destination");
 }
 
-void read_line(settings& chosen, const std::string& line) {
+// The keys a block may give once each; a second one would leave the
+// outcome to whichever line comes last (a destination made of two).
+const char* const single_keys[] = {"title", "destination", "run", "cleanup"};
+
+void read_line(settings& chosen, const std::string& line, std::vector<std::string>& seen) {
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos) fail("line " + shown(line) + " is not key=value");
     const std::string key = line.substr(0, equals), value = line.substr(equals + 1);
+    for (const char* single : single_keys) {
+        if (key != single) continue;
+        for (const std::string& earlier : seen)
+            if (earlier == key) fail("key " + shown(key) + " is given twice");
+        seen.push_back(key);
+    }
     if (key == "title") {
         chosen.title = value;
     } else if (key == "message") {
@@ -79,6 +89,7 @@ settings settings::parse(const std::string& comment) {
     settings chosen;
     std::size_t at = 0;
     bool first = true;
+    std::vector<std::string> seen;
     while (at < comment.size()) {
         std::size_t end = comment.find('\n', at);
         if (end == std::string::npos) end = comment.size();
@@ -92,7 +103,7 @@ settings settings::parse(const std::string& comment) {
             continue;
         }
         if (line.empty() || line[0] == '#') continue;
-        read_line(chosen, line);
+        read_line(chosen, line, seen);
     }
     if (!chosen.arguments.empty() && chosen.run.empty()) fail("arguments are given but no program to run");
     if (chosen.cleanup && chosen.destination_place != place::temporary) fail("cleanup needs a {temp} destination");

@@ -16,7 +16,8 @@
 // ordinary comment and is ignored. Each later line is key=value in UTF-8
 // (blank lines and lines starting with '#' are skipped, a CR before the
 // line end is dropped). `message` lines join with line breaks; `argument`
-// lines are the run program's arguments in order, passed as they are.
+// lines are the run program's arguments in order, passed as they are; every
+// other key may be given once.
 // `destination` is a relative path below the current folder, or one that
 // starts with {temp} (a new private temporary folder) or {home} (the user's
 // home folder). `cleanup=yes` (only with a {temp} destination) removes the
@@ -43,8 +44,8 @@ public:
 
     // The settings of `comment`, the archive comment; none (`present`
     // false) when it is not in the settings form. A settings block that is
-    // malformed (an unknown key, a value the key cannot take, a path that
-    // leaves its folder) throws format::exception from
+    // malformed (an unknown key, a key given twice, a value the key cannot
+    // take, a path that leaves its folder) throws format::exception from
     // "format::zip::settings".
     static settings parse(const std::string& comment);
     // The settings of the archive in `file` (its data fork open) that begins

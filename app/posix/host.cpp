@@ -49,6 +49,16 @@ any::string host::current_directory() {
     return any::string(std::string(name.data()));
 }
 
+io::path host::full_path(const any::string& name) {
+    io::path path(name);
+    const std::u16string& text = name.wide();
+    if (!text.empty() && text[0] == u'/') return path;
+    const any::string current = current_directory();
+    if (current.wide().empty() || current.wide()[0] != u'/') return path;
+    path.place_under(io::path(current));
+    return path;
+}
+
 void host::show_error(const std::string& text) noexcept {
     try {
         // One line, whatever the system's text holds, with no control
@@ -100,9 +110,39 @@ io::path host::home_folder() {
     return io::path(any::string(std::string(home)));
 }
 
+namespace {
+
+// Why `path` could not be started with `error`, in words: a file without an
+// execute permission, a file the kernel does not take for a program, or a
+// folder (a file system mounted noexec) where nothing may run.
+std::string start_failure(const std::string& path, const std::string& where, int error) {
+    std::string message = "cannot run \"" + path + "\": ";
+    struct stat status;
+    if (error == EACCES && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0)
+        return message + "the file is not executable (it has no execute permission)";
+    if (error == ENOEXEC) return message + "it is not a program this system can run (" + std::strerror(error) + ")";
+    message += std::strerror(error);
+    if (error == EACCES || error == EPERM)
+        message += " (the folder \"" + where + "\" may not allow programs to run; choose another destination with -d)";
+    return message;
+}
+
+}  // namespace
+
+void host::check_program(const io::path&, const std::vector<any::string>&) {
+    // Every byte string is a path or an argument to execve.
+}
+
 int host::run_program(const io::path& program, const std::vector<any::string>& arguments, const io::path& folder) {
     const std::string path = program.join().narrow();
     const std::string where = folder.join().narrow();
+    // Looked for after the change into `folder`, a relative name would
+    // find another file there, or none.
+    if (path.empty() || path[0] != '/')
+        throw un::exception(
+            "cannot run \"" + path + "\": its full path is not known (the current folder cannot be found)",
+            "quillon::self::host");
     std::vector<std::string> words{path};
     for (const any::string& argument : arguments) words.push_back(argument.narrow());
     std::vector<char*> argv;
@@ -117,13 +157,7 @@ int host::run_program(const io::path& program, const std::vector<any::string>& a
     // line when it is one.
     const int error = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
-        std::string message = "cannot run \"" + path + "\": " + std::strerror(error);
-        if (error == EACCES || error == EPERM)
-            message +=
-                " (the folder \"" + where + "\" may not allow programs to run; choose another destination with -d)";
-        throw un::exception(message, "quillon::self::host");
-    }
+    if (error != 0) throw un::exception(start_failure(path, where, error), "quillon::self::host");
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR)

@@ -32,6 +32,17 @@ any::string host::current_directory() {
     return wide::string(name.data());
 }
 
+io::path host::full_path(const any::string& name) {
+    if (name.empty()) return io::path(name);
+    std::vector<wchar_t> full(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFullPathNameW(wide::text(name), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) return io::path(name);
+        if (length < full.size()) return io::path(wide::string(full.data()));
+        full.resize(length + 1);
+    }
+}
+
 void host::show_error(const std::string& text) noexcept {
     try {
         // Messages are in the narrow form in which they were composed.
@@ -88,6 +99,64 @@ void append_argument(std::wstring& line, const std::wstring& argument) {
 
 std::wstring wide_of(const any::string& text) { return std::wstring(wide::text(text)); }
 
+// What CreateProcess would hand to cmd.exe itself: a name ending in .bat or
+// .cmd, in any case, trailing dots and blanks not counted (the system drops
+// them from a file name).
+bool is_batch_file(std::wstring path) {
+    while (!path.empty() && (path.back() == L'.' || path.back() == L' ')) path.pop_back();
+    if (path.size() < 4) return false;
+    std::wstring extension = path.substr(path.size() - 4);
+    CharLowerBuffW(&extension[0], static_cast<DWORD>(extension.size()));
+    return extension == L".bat" || extension == L".cmd";
+}
+
+// One word of cmd.exe's line after /s /c, in quotes: inside which & | < > ^
+// ( ) , ; = and blanks are plain characters and the batch file's argument
+// splitting does not cut. What quotes cannot protect is refused: a double
+// quote would end them, a line break ends the command, and % is expanded
+// inside quotes too (%NAME% by any variable of that name) with no escape
+// there that every cmd.exe honours.
+std::wstring batch_word(const std::wstring& word, const std::string& what) {
+    const std::size_t bad = word.find_first_of(L"\"%\r\n");
+    if (bad != std::wstring::npos) {
+        const wchar_t c = word[bad];
+        const char* const named = c == L'"' ? "a double quote" : c == L'%' ? "a %" : "a line break";
+        throw un::exception(what + " \"" + wide::string(word.c_str()).printable(80).to_utf8() + "\" holds " + named +
+                                ", which cmd.exe cannot pass to a batch file unchanged",
+                            "quillon::self::host");
+    }
+    return L'"' + word + L'"';
+}
+
+// The system's cmd.exe (never one found on a search path) running `path`
+// with `arguments`: /d without AutoRun commands, /e:on with the extensions
+// a batch file expects (%~dp0), /v:off without delayed expansion (so ! is a
+// plain character), /s /c taking the rest between the first and last quote
+// as the command, as it is.
+struct command {
+    std::wstring application, line;
+};
+
+command batch_command(const std::wstring& path, const std::vector<any::string>& arguments) {
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) throw un::exception("cannot find the system folder", "quillon::self::host");
+    command cmd{std::wstring(system) + L"\\cmd.exe", L"cmd.exe /d /e:on /v:off /s /c \""};
+    cmd.line += batch_word(path, "the batch file's path");
+    for (const any::string& argument : arguments) cmd.line += L' ' + batch_word(wide_of(argument), "the argument");
+    cmd.line += L'"';
+    return cmd;
+}
+
+// Any other program: its own path, then each argument as the system's own
+// splitting reads it back.
+command program_command(const std::wstring& path, const std::vector<any::string>& arguments) {
+    command program{path, L""};
+    append_argument(program.line, path);
+    for (const any::string& argument : arguments) append_argument(program.line, wide_of(argument));
+    return program;
+}
+
 }  // namespace
 
 const wchar_t* wide::title() { return wide::text(title_text()); }
@@ -134,26 +203,48 @@ io::path host::home_folder() {
     return io::path(wide::string(profile));
 }
 
+namespace {
+
+// Why the program could not be started, in words.
+std::string start_failure(const io::path& program, const io::path& folder, DWORD code) {
+    std::string message = "cannot run \"" + program.join().to_utf8() + "\": ";
+    switch (code) {
+        case ERROR_BAD_EXE_FORMAT:
+        case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+        case ERROR_INVALID_EXE_SIGNATURE:
+        case ERROR_EXE_MARKED_INVALID:
+        case ERROR_BAD_FORMAT:
+            return message + "it is not a program Windows can run (" + system_text(code) + ")";
+        case ERROR_ACCESS_DENIED:
+        case ERROR_ACCESS_DISABLED_BY_POLICY:
+            return message + system_text(code) + " (the folder \"" + folder.join().to_utf8() +
+                   "\" may not allow programs to run; choose another destination with -d)";
+        default:
+            return message + system_text(code);
+    }
+}
+
+}  // namespace
+
+void host::check_program(const io::path& program, const std::vector<any::string>& arguments) {
+    const std::wstring path = wide_of(program.join());
+    if (is_batch_file(path)) batch_command(path, arguments);
+}
+
 int host::run_program(const io::path& program, const std::vector<any::string>& arguments, const io::path& folder) {
     const std::wstring path = wide_of(program.join());
     const std::wstring where = wide_of(folder.join());
-    std::wstring line;
-    append_argument(line, path);
-    for (const any::string& argument : arguments) append_argument(line, wide_of(argument));
+    // Started as it is, a batch file runs through cmd.exe all the same, with
+    // the command line as cmd reads it: an argument "x&y" would run y.
+    command started = is_batch_file(path) ? batch_command(path, arguments) : program_command(path, arguments);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     // The full path as the application name: no search of the program's
     // folder, the current folder or PATH.
-    if (!CreateProcessW(path.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, where.c_str(), &startup,
-                        &process)) {
-        const DWORD code = GetLastError();
-        std::string message = "cannot run \"" + program.join().to_utf8() + "\": " + system_text(code);
-        if (code == ERROR_ACCESS_DENIED)
-            message += " (the folder \"" + folder.join().to_utf8() +
-                       "\" may not allow programs to run; choose another destination with -d)";
-        throw un::exception(message, "quillon::self::host");
-    }
+    if (!CreateProcessW(started.application.c_str(), &started.line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        where.c_str(), &startup, &process))
+        throw un::exception(start_failure(program, folder, GetLastError()), "quillon::self::host");
     CloseHandle(process.hThread);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exit_code = 0;

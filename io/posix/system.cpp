@@ -177,25 +177,50 @@ bool create_directory(const io::path& name) {
 
 namespace {
 
+// The first thing a removal left, and why: nftw's callbacks take no state
+// of their own.
+thread_local std::string first_left;
+thread_local int first_error = 0;
+
 int remove_one(const char* path, const struct stat*, int kind, struct FTW*) {
-    // Read-only folders inside are made writable first: their entries go.
-    if (kind == FTW_DP || kind == FTW_D || kind == FTW_DNR) return rmdir(path) == 0 ? 0 : -1;
-    return unlink(path) == 0 ? 0 : -1;
+    // Read-only folders inside were made writable first: their entries go.
+    const bool folder = kind == FTW_DP || kind == FTW_D || kind == FTW_DNR;
+    if ((folder ? rmdir(path) : unlink(path)) != 0 && first_left.empty()) {
+        first_left = path;
+        first_error = errno;
+    }
+    // Go on: whatever else can go, goes.
+    return 0;
 }
 
 int open_up(const char* path, const struct stat* status, int kind, struct FTW*) {
-    if (kind == FTW_D && (status->st_mode & S_IRWXU) != S_IRWXU) chmod(path, status->st_mode | S_IRWXU);
+    // A folder that cannot be read (mode 000) is opened too, so that the
+    // removing walk can go inside.
+    if ((kind == FTW_D || kind == FTW_DNR) && (status->st_mode & S_IRWXU) != S_IRWXU)
+        chmod(path, status->st_mode | S_IRWXU);
     return 0;
 }
 
 }  // namespace
 
-bool remove_tree(const io::path& name) {
+bool remove_tree(const io::path& name, io::path& left) {
     std::string text;
-    if (!narrow_name(name, text)) return false;
+    if (!narrow_name(name, text)) {
+        left = name;
+        return false;
+    }
+    first_left.clear();
+    first_error = 0;
     // FTW_PHYS: a link is an entry of its own, never the folder it names.
     nftw(text.c_str(), open_up, 32, FTW_PHYS);
-    return nftw(text.c_str(), remove_one, 32, FTW_DEPTH | FTW_PHYS) == 0;
+    if (nftw(text.c_str(), remove_one, 32, FTW_DEPTH | FTW_PHYS) != 0 && first_left.empty()) {
+        first_left = text;  // the top folder itself could not be walked
+        first_error = errno;
+    }
+    if (first_left.empty()) return true;
+    left = io::path(any::string(first_left));
+    errno = first_error;
+    return false;
 }
 
 bool remove_directory(const io::path& name) {

@@ -30,31 +30,54 @@ namespace {
 
 bool is_bidi_control(char16_t c) { return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069); }
 
+// The lone surrogates that carry a byte which is not UTF-8 (utf8.h), and
+// every other lone surrogate.
+constexpr char16_t byte_escape_first = 0xDC80, byte_escape_last = 0xDCFF;
+bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool is_low_surrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 void append_escape(std::u16string& out, char16_t c) {
+    static const char16_t digits[] = u"0123456789ABCDEF";
     if (c < 0x20 || c == 0x7F) {
         out += u'^';
         out += c == 0x7F ? u'?' : static_cast<char16_t>(c + 0x40);
-        return;
+    } else if (c >= byte_escape_first && c <= byte_escape_last) {
+        // Written out, the byte itself would reach the terminal: 0x9B alone
+        // is the C1 control sequence introducer of many of them.
+        const unsigned byte = c - 0xDC00u;
+        out += u"\\x";
+        out += digits[byte >> 4];
+        out += digits[byte & 0xF];
+    } else {
+        out += u"<U+";
+        for (int shift = 12; shift >= 0; shift -= 4) out += digits[(c >> shift) & 0xF];
+        out += u'>';
     }
-    static const char16_t digits[] = u"0123456789ABCDEF";
-    out += u"<U+";
-    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(c >> shift) & 0xF];
-    out += u'>';
 }
 
 }  // namespace
 
 string string::printable(std::size_t longest) const {
     std::u16string shown;
-    for (char16_t c : content_) {
-        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || is_bidi_control(c))
-            append_escape(shown, c);
-        else
+    for (std::size_t i = 0; i < content_.size(); ++i) {
+        const char16_t c = content_[i];
+        if (is_high_surrogate(c) && i + 1 < content_.size() && is_low_surrogate(content_[i + 1])) {
             shown += c;
+            shown += content_[++i];
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || is_bidi_control(c) || is_high_surrogate(c) ||
+                   is_low_surrogate(c)) {
+            append_escape(shown, c);
+        } else {
+            shown += c;
+        }
     }
     if (longest >= 8 && shown.size() > longest) {
+        // Never between the two halves of a surrogate pair.
         const std::size_t keep = (longest - 3) / 2;
-        shown = shown.substr(0, keep) + u"..." + shown.substr(shown.size() - keep);
+        std::size_t head = keep, tail = shown.size() - keep;
+        if (is_high_surrogate(shown[head - 1])) --head;
+        if (is_low_surrogate(shown[tail])) ++tail;
+        shown = shown.substr(0, head) + u"..." + shown.substr(tail);
     }
     return string(shown);
 }

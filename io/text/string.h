@@ -44,9 +44,16 @@ public:
     std::string to_utf8() const;
 
     // The text as it may be shown on a terminal or in a message: control
-    // characters (C0, DEL, C1) and the bidirectional overrides become
-    // visible escapes (^[ for ESC, ^? for DEL, <U+009B> for the others), so
-    // that a name can neither move the cursor nor disguise itself; a text
+    // characters and the bidirectional overrides become visible escapes, so
+    // that a name can neither move the cursor nor disguise itself:
+    //   C0 controls and DEL      ^@ .. ^_, ^?  (^[ for ESC)
+    //   C1 controls U+0080..9F   <U+0080> .. <U+009F>  (<U+009B> for CSI)
+    //   bidirectional overrides  <U+202E> and the like
+    //   a byte that is not UTF-8 \x80 .. \xFF  (its escape U+DC80..U+DCFF;
+    //                            written out, 0x9B alone is a CSI)
+    //   any other lone surrogate <U+D800> and the like
+    // The result holds none of these, so `to_utf8` and `narrow` of it give
+    // no byte above 0x7F that is not part of a printable character. A text
     // longer than `longest` characters keeps its start and end around "...".
     string printable(std::size_t longest = 256) const;
 

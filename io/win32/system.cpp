@@ -4,6 +4,8 @@
 // GetLastError with FormatMessage's text.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "errors/exception.h"
 #include "io/system.h"
 #include "io/system_error.h"
@@ -175,7 +177,19 @@ bool create_directory(const io::path& name) {
 
 namespace {
 
-bool remove_wide_tree(const std::wstring& folder) {
+// The first thing a removal left, and the error that kept it.
+struct removal {
+    std::wstring first_left;
+    DWORD first_error = 0;
+
+    bool note(bool done, const std::wstring& path) {
+        if (!done && first_left.empty()) first_left = path, first_error = GetLastError();
+        return done;
+    }
+};
+
+// Goes on past what cannot be removed: whatever else can go, goes.
+bool remove_wide_tree(const std::wstring& folder, removal& state) {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
     bool removed = true;
@@ -189,33 +203,45 @@ bool remove_wide_tree(const std::wstring& folder) {
             const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             // A link to a folder is removed itself, never emptied.
             if (folder_entry && !link)
-                removed = remove_wide_tree(path) && removed;
+                removed = remove_wide_tree(path, state) && removed;
             else if (folder_entry)
-                removed = RemoveDirectoryW(path.c_str()) != 0 && removed;
+                removed = state.note(RemoveDirectoryW(path.c_str()) != 0, path) && removed;
             else
-                removed = DeleteFileW(path.c_str()) != 0 && removed;
+                removed = state.note(DeleteFileW(path.c_str()) != 0, path) && removed;
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
     SetFileAttributesW(folder.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return RemoveDirectoryW(folder.c_str()) != 0 && removed;
+    return state.note(RemoveDirectoryW(folder.c_str()) != 0, folder) && removed;
 }
 
 }  // namespace
 
-bool remove_tree(const io::path& name) {
+bool remove_tree(const io::path& name, io::path& left) {
     std::wstring text;
-    if (!wide_name(name, text)) return false;
+    if (!wide_name(name, text)) {
+        left = name;
+        return false;
+    }
     // A program that has just ended (an installer's, run from this very
     // folder) may keep its own file open a moment longer; so may a virus
     // scanner. Tried again for about two seconds.
+    removal state;
     for (int attempt = 0; attempt < 20; ++attempt) {
-        if (remove_wide_tree(text)) return true;
-        const DWORD code = GetLastError();
-        if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED && code != ERROR_DIR_NOT_EMPTY) return false;
+        state = removal();
+        if (remove_wide_tree(text, state)) return true;
+        const DWORD code = state.first_error;
+        if (code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED && code != ERROR_DIR_NOT_EMPTY) break;
         Sleep(100);
-        SetLastError(code);
     }
+    // Named as the caller named the folder, without the long form's prefix.
+    left = name;
+    const std::wstring below = state.first_left.substr(std::min(text.size() + 1, state.first_left.size()));
+    if (!below.empty()) {
+        io::path tail(any::string(std::u16string(below.begin(), below.end())), u"\\");
+        for (const any::string& component : tail.components()) left.append(component);
+    }
+    SetLastError(state.first_error);
     return false;
 }
 

@@ -144,7 +144,9 @@ TEST(image_pe, an_image_larger_than_the_file_is_damaged) {
 
 // A signed PE image: the image, the appended archive, and the certificate
 // table that signing adds at the very end, named by data directory entry 4
-// (the security directory, whose address is a file offset).
+// (the security directory, whose address is a file offset). The table holds
+// one WIN_CERTIFICATE record filling it: dwLength, wRevision 2.0,
+// wCertificateType PKCS_SIGNED_DATA, then the signature's bytes.
 builder signed_image(bool plus, std::uint32_t archive_size, std::uint32_t table_size) {
     const std::uint16_t optional_size = plus ? 240 : 224;
     builder made = pe_image(optional_size, {0x200, 0x200});
@@ -154,7 +156,10 @@ builder signed_image(bool plus, std::uint32_t archive_size, std::uint32_t table_
     const std::size_t table = 0x800 + archive_size;
     made.put(optional + (plus ? 112 : 96) + 4 * 8, table, 4);           // certificate table: file offset
     made.put(optional + (plus ? 112 : 96) + 4 * 8 + 4, table_size, 4);  // and size
-    made.grow(table + table_size);
+    made.put(table, table_size, 4);                                     // dwLength
+    made.put(table + 4, 0x0200, 2);                                     // wRevision
+    made.put(table + 6, 2, 2);                                          // wCertificateType
+    for (std::size_t at = table + 8; at < table + table_size; ++at) made.put(at, 0x30 + at % 7, 1);
     return made;
 }
 
@@ -194,6 +199,78 @@ TEST(image_certificates, a_table_that_does_not_end_the_file_is_ignored) {
     builder wraps = signed_image(false, 5000, 0x5A8);
     wraps.put(0x80 + 24 + 96 + 36, 0xFFFFFFFFu, 4);  // offset + size past 32 bits
     EXPECT_EQ(certificate_start(wraps), image::no_end);
+}
+
+// The records of a table at 0x800 + 5000 of `size` bytes, written over a
+// signed image: each record {dwLength, wRevision, wCertificateType} at the
+// given offset inside the table.
+struct record {
+    std::uint32_t offset, length, revision, type;
+};
+
+builder with_records(std::uint32_t size, const std::vector<record>& records) {
+    builder made = signed_image(false, 5000, size);
+    const std::size_t table = 0x800 + 5000;
+    for (std::size_t at = table; at < table + size; ++at) made.put(at, 0, 1);
+    for (const record& each : records) {
+        made.put(table + each.offset, each.length, 4);
+        made.put(table + each.offset + 4, each.revision, 2);
+        made.put(table + each.offset + 6, each.type, 2);
+        for (std::size_t at = 8; at < each.length; ++at) made.put(table + each.offset + at, 0xA5, 1);
+    }
+    made.bytes.resize(table + size);
+    return made;
+}
+
+TEST(image_certificates, well_formed_records_end_the_archive) {
+    const struct {
+        const char* what;
+        std::uint32_t size;
+        std::vector<record> records;
+    } cases[] = {
+        {"one record, padded to 8", 0x5B0, {{0, 0x5AB, 0x200, 2}}},
+        {"one record, the padding left out", 0x5AB, {{0, 0x5AB, 0x200, 2}}},
+        {"two records", 0x30, {{0, 0x14, 0x200, 2}, {0x18, 0x18, 0x100, 1}}},
+        {"a header alone", 8, {{0, 8, 0x200, 4}}},
+        {"every type", 0x20, {{0, 8, 0x200, 1}, {8, 8, 0x200, 2}, {16, 8, 0x200, 3}, {24, 8, 0x200, 4}}},
+    };
+    for (const auto& given : cases)
+        EXPECT_EQ(certificate_start(with_records(given.size, given.records)), 0x800u + 5000u) << given.what;
+}
+
+// Hazard: data directory entry 4 may name any bytes that run to the end of
+// the file: aimed at the end of an inner zip that the archive stores, it
+// made the stub read that zip while every other tool read the outer one.
+TEST(image_certificates, a_table_whose_records_do_not_hold_together_is_ignored) {
+    const struct {
+        const char* what;
+        std::uint32_t size;
+        std::vector<record> records;
+    } cases[] = {
+        {"shorter than a header", 4, {}},
+        {"a length below the header's", 0x10, {{0, 4, 0x200, 2}}},
+        {"a length of zero", 0x10, {{0, 0, 0x200, 2}}},
+        {"a length past the table", 0x10, {{0, 0x11, 0x200, 2}}},
+        {"an unknown revision", 0x10, {{0, 0x10, 0x300, 2}}},
+        {"revision 0", 0x10, {{0, 0x10, 0, 2}}},
+        {"type 0", 0x10, {{0, 0x10, 0x200, 0}}},
+        {"type 5", 0x10, {{0, 0x10, 0x200, 5}}},
+        {"bytes after the last record", 0x18, {{0, 0x10, 0x200, 2}}},
+        {"a second record off the 8-byte grid", 0x28, {{0, 0x14, 0x200, 2}, {0x14, 0x14, 0x200, 2}}},
+        {"a damaged second record", 0x30, {{0, 0x14, 0x200, 2}, {0x18, 0x18, 0x200, 9}}},
+    };
+    for (const auto& given : cases)
+        EXPECT_EQ(certificate_start(with_records(given.size, given.records)), image::no_end) << given.what;
+
+    builder padding = with_records(0x30, {{0, 0x14, 0x200, 2}, {0x18, 0x18, 0x200, 2}});
+    padding.put(0x800 + 5000 + 0x15, 1, 1);  // padding that is not zero
+    EXPECT_EQ(certificate_start(padding), image::no_end);
+
+    // The table named at a zip's local header, as an inner zip begins.
+    builder inner = signed_image(false, 5000, 0x100);
+    inner.put(0x800 + 5000, 0x04034B50, 4);  // "PK\3\4"
+    inner.put(0x800 + 5000 + 4, 20, 2);      // version needed to extract
+    EXPECT_EQ(certificate_start(inner), image::no_end);
 }
 
 TEST(image_certificates, short_or_damaged_headers_have_no_table) {

@@ -4,6 +4,13 @@
 #include <filesystem>
 #include <fstream>
 
+#if defined(__linux__)
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
 #include "errors/exception.h"
 #include "io/directory.h"
 #include "io/file.h"
@@ -89,12 +96,76 @@ TEST(directory, remove_tree_removes_everything_below_and_follows_no_link) {
 #ifndef _WIN32
     fs::create_directory_symlink("../outside", scratch.native("tree/link"));
     fs::permissions(scratch.native("tree/a"), fs::perms::owner_read | fs::perms::owner_exec);
+    fs::create_directories(scratch.native("tree/closed/inner"));
+    fs::permissions(scratch.native("tree/closed"), fs::perms::none);  // cannot even be read
 #endif
     io::directory(scratch.path("tree")).remove_tree();
     EXPECT_FALSE(fs::exists(scratch.native("tree")));
     EXPECT_TRUE(fs::exists(scratch.native("outside/kept.txt")));
     EXPECT_THROW(io::directory(scratch.path("tree")).remove_tree(), io::exception);
     io::directory(scratch.path("tree")).remove_tree(false);
+}
+
+// A file that cannot be removed while this lives: held open on Windows
+// (without sharing its deletion), immutable on Linux (root only); `held`
+// is false where neither can be had.
+class pinned_file {
+public:
+    explicit pinned_file(const fs::path& name) : name_(name) {
+#ifdef _WIN32
+        open_.open(name, std::ios::app);
+        held = open_.is_open();
+#elif defined(__linux__)
+        held = set_immutable(true);
+#endif
+    }
+    ~pinned_file() {
+#if defined(__linux__)
+        if (held) set_immutable(false);
+#endif
+    }
+    bool held = false;
+
+private:
+#if defined(__linux__)
+    bool set_immutable(bool on) {
+        const int fd = ::open(name_.c_str(), O_RDONLY);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        ::close(fd);
+        return done;
+    }
+#endif
+    fs::path name_;
+    std::ofstream open_;
+};
+
+// Hazard: an installer's program left something undeletable in its
+// temporary folder; the cleanup stopped at the first failure, left the rest
+// behind and named only the folder.
+TEST(directory, remove_tree_removes_what_it_can_and_names_what_is_left) {
+    scratch_folder scratch;
+    fs::create_directories(scratch.native("tree/a"));
+    fs::create_directories(scratch.native("tree/b/c"));
+    std::ofstream(scratch.native("tree/a/stuck.txt")) << "x";
+    std::ofstream(scratch.native("tree/b/c/gone.txt")) << "y";
+    std::ofstream(scratch.native("tree/top.txt")) << "z";
+    const std::string failure = [&] {
+        pinned_file pin(scratch.native("tree/a/stuck.txt"));
+        if (!pin.held) return std::string("not pinned");
+        return failure_of([&] { io::directory(scratch.path("tree")).remove_tree(); });
+    }();
+    if (failure == "not pinned") GTEST_SKIP() << "no file can be made undeletable here";
+    EXPECT_EQ(failure.substr(0, failure.find(';')),
+              "io::directory|cannot delete \"" + narrow(scratch.path("tree/a/stuck.txt")) + "\"");
+    EXPECT_TRUE(fs::exists(scratch.native("tree/a/stuck.txt")));
+    EXPECT_FALSE(fs::exists(scratch.native("tree/b")));
+    EXPECT_FALSE(fs::exists(scratch.native("tree/top.txt")));
+    io::directory(scratch.path("tree")).remove_tree();
+    EXPECT_FALSE(fs::exists(scratch.native("tree")));
 }
 
 TEST(item, create_with_parents_makes_every_missing_folder) {

@@ -2,6 +2,7 @@
 // names, code page 437, and the system's narrow form.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "errors/exception.h"
@@ -140,6 +141,44 @@ TEST(printable, control_characters_and_bidi_overrides_become_visible) {
               "csi<U+009B>x");
     EXPECT_EQ(any::string(u"evil\x202Etxt.exe").printable().to_utf8(), "evil<U+202E>txt.exe");
     EXPECT_EQ(any::string(u"caf\u00E9 \u4E2D").printable().to_utf8(), "caf\xC3\xA9 \xE4\xB8\xAD");
+}
+
+// Hazard: a byte that is not UTF-8 travelled through printable as its
+// escape and came out of to_utf8 and narrow as the byte itself; 0x9B alone
+// is a CSI to many terminals, as "\x1B[" is.
+TEST(printable, bytes_that_are_not_utf8_and_lone_surrogates_become_visible) {
+    const struct {
+        std::string bytes, shown;
+    } cases[] = {
+        {"csi\x9B"
+         "2J",
+         "csi\\x9B2J"},                      // a raw C1 byte
+        {"\xFF\xFEname", "\\xFF\\xFEname"},  // bytes no UTF-8 sequence starts with
+        {"cut \xE2\x80", "cut \\xE2\\x80"},  // a sequence cut short
+        {"\xC2\x9B"
+         "2J",
+         "<U+009B>2J"},  // U+009B itself, from valid UTF-8
+        {"\xC2\x85"
+         "x",
+         "<U+0085>x"},                                   // NEL
+        {"\xED\xA0\x80", "\\xED\\xA0\\x80"},             // an encoded surrogate: three bytes
+        {"\xF0\x9F\x98\x80 ok", "\xF0\x9F\x98\x80 ok"},  // a pair stays a character
+    };
+    for (const auto& given : cases) {
+        const any::string shown = any::string::from_utf8(given.bytes).printable();
+        EXPECT_EQ(shown.to_utf8(), given.shown) << given.bytes;
+        // The narrow form too (on POSIX an escape turns back into its
+        // byte there); Windows' OEM code page holds ASCII at least.
+        const bool ascii = std::all_of(given.shown.begin(), given.shown.end(), [](char c) { return c > 0; });
+        if (ascii) {
+            EXPECT_EQ(shown.narrow(), given.shown) << given.bytes;
+        }
+    }
+    EXPECT_EQ(any::string(u"lone \xD800 and \xDC00").printable().to_utf8(), "lone <U+D800> and <U+DC00>");
+    // A cut never splits a pair: here both cuts fall inside one.
+    const std::u16string faces = u"a" + std::u16string(19, u'x') + u"\U0001F600" + std::u16string(20, u'm') +
+                                 u"\U0001F600" + std::u16string(20, u'z');
+    EXPECT_EQ(any::string(faces).printable(45).to_utf8(), "a" + std::string(19, 'x') + "..." + std::string(20, 'z'));
 }
 
 TEST(printable, long_texts_keep_their_start_and_end) {

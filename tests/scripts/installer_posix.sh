@@ -15,7 +15,7 @@ bin=$(cd "${QUILLON_BINARY_DIR:-$source_dir/build/native}/bin" && pwd)
 stub="$bin/quillon-sfx"
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
 work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'chattr -R -i "$work" 2>/dev/null; chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
 failures=0
 passed=0
@@ -45,6 +45,18 @@ echo 7 >payload/app/code.txt
 echo data >payload/app/bin/data.txt
 printf '#!/bin/sh\nexit 0\n' >payload/app/not-executable.sh
 chmod 644 payload/app/not-executable.sh
+printf 'echo no line says how to run this\n' >payload/app/no-program.sh
+chmod 755 payload/app/no-program.sh
+# A program that leaves something its cleanup cannot remove: an immutable
+# file (as root, where no permission stops a removal) or, for anyone else,
+# a temporary folder in a folder it cannot write.
+cat >payload/app/stick.sh <<'EOF'
+#!/bin/sh
+mkdir -p locked && echo x >locked/stuck.txt
+if [ "$(id -u)" = 0 ]; then chattr +i locked/stuck.txt; else chmod 555 "$TMPDIR"; fi
+exit 5
+EOF
+chmod 755 payload/app/stick.sh
 
 # installer NAME SETTINGS: the stub with the payload zipped behind it and
 # SETTINGS (lines) as the archive comment.
@@ -142,6 +154,18 @@ run relative "\n"
 check "the question offers the default (exit $code)" [ -f here/sub/app/code.txt ]
 check "the question shows the default folder" grep -qF "$work/here/sub/app" err
 
+# -- a relative -d: the program is the one extracted there, found by its
+#    full path, and runs there; a rel/setup.sh below it left from before is
+#    not taken for it
+installer reldest "${header}run=setup.sh
+"
+rm -rf here "$MARKER" && mkdir -p here/rel/rel
+printf '#!/bin/sh\necho decoy >"$MARKER"\nexit 9\n' >here/rel/rel/setup.sh && chmod 755 here/rel/rel/setup.sh
+(cd here && "$work/reldest" -q -d rel >"$work/out" 2>"$work/err")
+code=$?
+check "-d rel: the extracted program ran (exit $code)" [ "$code" = 7 ]
+check "-d rel: in the destination, by its full path" [ "$(head -1 "$MARKER" 2>/dev/null)" = "$work/here/rel" ]
+
 # -- an ordinary comment is no settings block
 installer plain "just a comment
 title=not a setting
@@ -167,6 +191,11 @@ refused "a temporary destination that climbs" 'destination={temp}/../x' 'is not 
 refused "cleanup without {temp}" "$(printf 'run=setup.sh\ncleanup=yes')" 'cleanup needs a {temp} destination.'
 refused "arguments without a program" "argument=-v" 'arguments are given but no program to run.'
 refused "a line without =" "title" 'line "title" is not key=value.'
+refused "two destinations" "$(printf 'destination={temp}/x\ndestination=a')" 'format::zip::settings exception: key "destination" is given twice.'
+refused "two programs" "$(printf 'run=setup.sh\nrun=bin/data.txt')" 'key "run" is given twice.'
+refused "two titles" "$(printf 'title=a\ntitle=b')" 'key "title" is given twice.'
+refused "two cleanups" "$(printf 'destination={temp}\nrun=setup.sh\ncleanup=yes\ncleanup=no')" 'key "cleanup" is given twice.'
+check "one message for a key given twice" [ "$(wc -l <"$work/err")" = 1 ]
 
 # -- the program to run must be written by this run: one kept from before
 #    (answered "n") is not run
@@ -182,14 +211,61 @@ check "a kept program is not run: exit 2 (got $code)" [ "$code" = 2 ]
 check "a kept program is named" grep -qF 'the program to run, "' err
 check "a kept program did not run" [ ! -e "$MARKER" ]
 
-# -- a program that cannot be started: the error names the folder and says
-#    that -d chooses another
-installer noexec "${header}destination=app
+# -- a program that cannot be started says why: no execute permission, no
+#    program the system knows, or (a file system mounted noexec) a folder
+#    where nothing runs, named with the advice to choose another with -d
+installer unexecutable "${header}destination=app
 run=not-executable.sh
 "
-run noexec "" -q
-check "a program that cannot start: exit 2 (got $code)" [ "$code" = 2 ]
-check "the error names the folder and -d" grep -qF "may not allow programs to run; choose another destination with -d" err
+run unexecutable "" -q
+check "a file without an execute bit: exit 2 (got $code)" [ "$code" = 2 ]
+check "a file without an execute bit is said to be one" grep -qxF \
+  "quillon::self::host exception: cannot run \"$work/here/app/not-executable.sh\": the file is not executable (it has no execute permission)." err
+installer noprogram "${header}destination=app
+run=no-program.sh
+"
+run noprogram "" -q
+check "no program the system can run: exit 2 (got $code)" [ "$code" = 2 ]
+check "no program the system can run is said to be none" grep -qF \
+  "no-program.sh\": it is not a program this system can run (Exec format error)." err
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  mkdir -p "$work/noexec"
+  installer mounted "${header}run=setup.sh
+"
+  rm -rf here && mkdir here
+  (cd here && unshare -m sh -c 'mount -t tmpfs -o noexec tmpfs "$1" && exec "$2" -q -d "$1/app"' - \
+    "$work/noexec" "$work/mounted" >"$work/out" 2>"$work/err")
+  code=$?
+  check "a noexec file system: exit 2 (got $code)" [ "$code" = 2 ]
+  check "a noexec file system: the folder is named with -d" grep -qF \
+    "Permission denied (the folder \"$work/noexec/app\" may not allow programs to run; choose another destination with -d)." err
+else
+  echo "SKIPPED: a noexec file system (needs root and unshare)"
+fi
+
+# -- a cleanup that cannot remove everything: the rest goes, the first
+#    thing left is named, the program's exit code stays the run's
+installer sticky "${header}destination={temp}/app
+run=stick.sh
+cleanup=yes
+"
+run sticky "" -q
+left=$(ls -A "$TMPDIR")
+check "a failed cleanup keeps the program's exit code (got $code)" [ "$code" = 5 ]
+check "a failed cleanup names the first thing left" grep -qE \
+  "^io::directory exception: cannot delete \"$TMPDIR/quillon-[^/]+/app/locked/stuck.txt\"; " err
+check "a failed cleanup removes the rest" [ "$(cd "$TMPDIR/$left" 2>/dev/null && find . | sort | tr '\n' ' ')" = ". ./app ./app/locked ./app/locked/stuck.txt " ]
+chattr -R -i "$TMPDIR" 2>/dev/null; chmod -R u+rwx "$TMPDIR"; rm -rf "${TMPDIR:?}"/*
+
+# -- text from the archive reaches the terminal escaped: a raw 0x9B (a CSI
+#    to many terminals) and an ESC in the title and the message
+installer escaped "${header}title=T"$'\x9b'"2J"$'\x1b'"]0;x
+message=M"$'\x9b'"31m
+"
+run escaped "n\n"
+check "the title is shown escaped" [ "$(head -1 err)" = 'T\x9B2J^[]0;x' ]
+check "the message is shown escaped" grep -qxF 'M\x9B31m' err
+check "no 0x9B or ESC byte reaches the terminal" bash -c "! LC_ALL=C grep -q \$'[\x9b\x1b]' '$work/err'"
 
 # -- the same made by quillon-pack from one folder: its contents are the
 #    installer's, so that --run names the program as it lies in the folder

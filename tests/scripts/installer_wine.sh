@@ -56,7 +56,34 @@ mkdir -p payload
 cat >setup.cpp <<'EOF'
 #include <windows.h>
 #include <cstdio>
+// --hold: a copy of the program, started in hold\, keeps hold\held.txt open
+// without sharing it for eight seconds after this one has ended.
+static void hold() {
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    CreateDirectoryW(L"hold", nullptr);
+    CopyFileW(own, L"hold\\holder.exe", FALSE);
+    STARTUPINFOW startup = {sizeof startup};
+    PROCESS_INFORMATION process;
+    wchar_t line[] = L"holder.exe --holder";
+    if (!CreateProcessW(L"hold\\holder.exe", line, nullptr, nullptr, FALSE, 0, nullptr, L"hold", &startup, &process))
+        return;
+    for (int i = 0; i < 100; ++i) {
+        HANDLE probe = CreateFileW(L"hold\\held.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE |
+                                   FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (probe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) break;
+        if (probe != INVALID_HANDLE_VALUE) CloseHandle(probe);
+        Sleep(100);
+    }
+}
 int wmain(int argc, wchar_t** argv) {
+    if (argc > 1 && wcscmp(argv[1], L"--holder") == 0) {
+        HANDLE held = CreateFileW(L"held.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        Sleep(8000);
+        CloseHandle(held);
+        return 0;
+    }
+    if (argc > 1 && wcscmp(argv[1], L"--hold") == 0) hold();
     const wchar_t* marker = _wgetenv(L"MARKER");
     if (!marker) return 99;
     FILE* out = _wfopen(marker, L"w, ccs=UTF-8");
@@ -76,6 +103,19 @@ if ! "$compiler" -municode -static -O1 -o payload/setup.exe setup.cpp 2>"$work/c
 fi
 echo 7 >payload/code.txt
 echo data >payload/readme.txt
+# A batch file that hands its arguments on as cmd.exe gives them to it.
+printf '@"%%~dp0setup.exe" %%*\r\n@exit /b %%errorlevel%%\r\n' >payload/setup.bat
+# A program that only says it was run, for a folder where it must not be.
+cat >decoy.cpp <<'EOF'
+#include <windows.h>
+#include <cstdio>
+int wmain() {
+    FILE* out = _wfopen(_wgetenv(L"MARKER"), L"w");
+    if (out) fputs("decoy\n", out), fclose(out);
+    return 9;
+}
+EOF
+"$compiler" -municode -static -O1 -o decoy.exe decoy.cpp 2>>"$work/compile.log" || fail "the decoy builds"
 
 header='quillon-sfx settings 1
 '
@@ -194,6 +234,76 @@ finish
 check "a run path that is no entry: exit 2 (got $code)" [ "$code" = 2 ]
 check "a run path that is no entry is named" grep -q 'missing.exe' "$work/trace"
 check "a malformed installer writes nothing" [ -z "$(ls -A here)" ]
+
+# box_text: the text of the last message box the run traced (start traces
+# +win: the box's static control gets it).
+box_text() { sed -n 's/.*trace:win:set_window_text L"\(.*\)"\s*$/\1/p' "$work/trace" | sed 's/\\\(.\)/\1/g' | grep -F "$1" | tail -1; }
+# boxed NAME TEXT ARGS...: a run that ends with a message box, OK pressed;
+# whether the box said TEXT in $said.
+boxed() {
+  local name=$1 text=$2; shift 2
+  start "$name" "$@"
+  if id=$(window "Self-Extracting Archive"); then point_at "$id"; xdotool key Return; else fail "no message box ($name)"; fi
+  finish
+  said=$(box_text "$text")
+}
+injected() { find "$work" -iname 'INJ*'; }
+matches() { [[ $1 == $2 ]]; }  # matches TEXT PATTERN
+
+# -- a relative -d: the program extracted there runs, not a setup.exe
+#    below it from before
+installer reldest "${header}run=setup.exe
+"
+rm -rf here "$marker" && mkdir -p here/rel/rel && cp decoy.exe here/rel/rel/setup.exe
+(cd here && timeout 120 "$wine" "$work/reldest.exe" -q -d rel >"$work/out" 2>"$work/err" </dev/null)
+code=$?
+check "-d rel: the extracted program ran (exit $code)" [ "$code" = 7 ]
+ran_in=$(head -1 "$marker" 2>/dev/null | tr -d '\r' | sed 's/^\xEF\xBB\xBF//')
+check "-d rel: in the destination ($ran_in)" [ "$ran_in" = "$(windows_name "$work/here/rel")" ]
+
+# -- a batch file: cmd.exe's special characters in its arguments, from the
+#    settings and after --, arrive as they are; nothing they spell runs
+installer batch "${header}destination=b
+run=setup.bat
+argument=y&md INJ2
+argument=<p>|q^
+"
+run batch -q -- 'x&md;INJ1' 'a|md INJ3' 'c>INJ4' 'e^f' '(g) !h!' 'two words'
+check "a batch file returns its program's code (got $code)" [ "$code" = 7 ]
+check "a batch file gets & | < > ^ ( ) ! as they are" [ "$(tail -n +2 "$marker" | tr -d '\r')" = \
+  "$(printf '%s\n' '[y&md INJ2]' '[<p>|q^]' '[x&md;INJ1]' '[a|md INJ3]' '[c>INJ4]' '[e^f]' '[(g) !h!]' '[two words]')" ]
+check "nothing the arguments spell was run" [ -z "$(injected)" ]
+# What cmd.exe cannot pass unchanged is refused, before anything is written.
+for wrong in '50%' '%PATH%' 'a"b&md INJ5'; do
+  boxed batch "holds a" -q -- "$wrong"
+  check "a batch argument $wrong: exit 2 (got $code)" [ "$code" = 2 ]
+  check "a batch argument $wrong is named as refused ($said)" matches "$said" "*the argument \"$wrong\" holds a *, which cmd.exe cannot pass to a batch file unchanged*"
+  check "a batch argument $wrong: nothing written or run" [ ! -e "$marker" -a -z "$(ls -A here)$(injected)" ]
+done
+
+# -- a file that is no program says so
+installer notes "${header}destination=app
+run=readme.txt
+"
+boxed notes "cannot run" -q
+check "no program: exit 2 (got $code)" [ "$code" = 2 ]
+check "no program is said to be none ($said)" matches "$said" '*readme.txt": it is not a program Windows can run (*' 
+
+# -- a cleanup that cannot remove everything: a file another program holds
+#    open stays and is named, the rest goes, the exit code is the program's
+installer sticky "${header}destination={temp}/app
+run=setup.exe
+argument=--hold
+cleanup=yes
+"
+rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*
+boxed sticky "cannot delete" -q
+check "a failed cleanup keeps the program's exit code (got $code)" [ "$code" = 7 ]
+check "a failed cleanup names the first thing left ($said)" matches "$said" 'io::directory exception: cannot delete "*\\Temp\\quillon-*\\app\\hold\\*' 
+left=$(cd "$(unix_name 'C:\users')"/*/Temp/quillon-*/app 2>/dev/null && find . -type f | sort | tr '\n' ' ')
+check "a failed cleanup removes the rest (left: $left)" matches "$left" './hold/*' 
+sleep 8  # the holder lets go
+rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*
 
 # -- an installer made by quillon-pack for Windows
 if [ -x "$pack" ]; then

@@ -240,7 +240,7 @@ expect "an unsupported method" 2 "format::zip::archive exception: unsupported co
 : >"$work/blocker-file"
 run blocked "$work/blocker-file/inside\n" "$work/one.sfx"
 expect "a destination below a file" 2 \
-  "Extract to: [$work/blocked] "$'\n'"io::directory exception: cannot create $work/blocker-file/inside."
+  "Extract to: [$work/blocked] "$'\n'"quillon::self::entry exception: cannot make the folder \"$work/blocker-file/inside\": \"$work/blocker-file\" is a file, not a folder."
 
 # -- exit 3: out of memory ends without a message. The smallest address
 # space limit under which a small archive extracts is too small for the

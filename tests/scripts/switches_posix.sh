@@ -159,6 +159,29 @@ inside evil2 'n\n' "$work/evil.sfx" -q
 expect "an escape sequence in a name is shown escaped" 0 "$(question "$work/evil2/evil^[[2J^[]0;pwned^G.txt")"
 check "no escape character reaches the terminal" bash -c "! grep -q \$'\\x1b' '$work/err'"
 
+# A name whose bytes are not UTF-8 though the entry says they are (a raw
+# 0x9B is a CSI to many terminals) is read as code page 437, as a name
+# without the flag is: 0x9B is U+00A2 there. Listed and asked about without
+# the byte itself.
+python3 - <<'PY'
+import zipfile
+with zipfile.ZipFile("raw.zip", "w") as archive:
+    for name, flag in (("utf8@[2J.txt", 0x800), ("cp437@.txt", 0)):
+        info = zipfile.ZipInfo(name)
+        info.flag_bits |= flag
+        archive.writestr(info, b"raw")
+data = open("raw.zip", "rb").read().replace(b"@", b"\x9b")
+open("raw.zip", "wb").write(data)
+PY
+sfx raw.sfx raw.zip
+run raw "" "$work/raw.sfx" -l
+cent=$(printf '\u00a2')
+check "-l shows the names as code page 437" bash -c "grep -qF ' utf8$cent[2J.txt' '$work/out' && grep -qF ' cp437$cent.txt' '$work/out'"
+run raw "" "$work/raw.sfx" -q
+inside raw 'n\nn\n' "$work/raw.sfx" -q
+check "the question shows the name as code page 437" grep -qF "utf8$cent[2J.txt already exists" "$work/err"
+check "no 0x9B byte is written to the terminal" bash -c "! LC_ALL=C grep -q \$'\\x9b' '$work/out' '$work/err'"
+
 # -- on a terminal: each answer typed, one file
 mkdir -p "$src/one" && echo "new c" >"$src/one/c.txt"
 (cd "$src" && zip -qrX ../onefile.zip one)
@@ -219,10 +242,14 @@ old ow; inside . '' "$work/two.sfx" -n -d ow
 expect "-n -d combined" 0 ""
 check "-n -d kept both" bash -c "[ \"\$(cat ow/two/b.txt)\" = 'old b' ] && [ \"\$(cat ow/two/sub/a.txt)\" = 'old a' ]"
 old ow; inside . 'N\n' "$work/two.sfx" -d ow
-expect "-d alone still asks before replacing" 0 "$(question ow/two/b.txt)"
+expect "-d alone still asks before replacing" 0 "$(question "$work/ow/two/b.txt")"
 : >"$work/blocker"
 run blocked "" "$work/two.sfx" -q -d "$work/blocker/inside"
-expect "-d below a file" 2 "io::directory exception: cannot create $work/blocker/inside."
+expect "-d below a file" 2 "quillon::self::entry exception: cannot make the folder \"$work/blocker/inside\": \"$work/blocker\" is a file, not a folder."
+check "-d below a file writes nothing" empty_folder blocked
+run blocked "" "$work/two.sfx" -q -d "$work/blocker"
+expect "-d naming a file" 2 "quillon::self::entry exception: cannot extract into \"$work/blocker\": it is a file, not a folder."
+check "-d naming a file leaves it as it was" bash -c "[ -f '$work/blocker' ] && [ ! -s '$work/blocker' ] && [ -z \"\$(ls -A blocked)\" ]"
 
 # -- -l and -t: the same answers as quillon-pack's --list and --test
 "$pack" --list "$work/two.sfx" >pack-list.txt
@@ -381,6 +408,24 @@ else
   check "a program signed without a chain lists and tests too" bash -c "
     osslsigncode sign -certs signing/cert.pem -key signing/key.pem -in unsigned.exe -out small.exe >/dev/null 2>&1 &&
     '$pack' --list small.exe | cmp -s - unsigned-list.txt && '$pack' --test small.exe >/dev/null"
+fi
+
+# -- a forged certificate table: data directory 4 aimed at the end of an
+#    inner zip that the archive stores, so that it runs to the end of the
+#    file; the outer archive is what every tool reads, and so must the stub
+#    and quillon-pack
+if [ -f "$stub32" ]; then
+  mkdir -p "$src/forged/inner" && echo "inside" >"$src/forged/inner/hidden.txt" && echo "outside" >"$src/forged/shown.txt"
+  (cd "$src/forged/inner" && zip -qX ../inner.zip hidden.txt) && rm -r "$src/forged/inner"
+  (cd "$src/forged" && zip -qX0 ../forged.zip inner.zip shown.txt)
+  "$pack" --windows --stub "$stub32" -o forged.exe "$src/forged.zip" >/dev/null 2>&1 || fail "packing the forged program"
+  "$pack" --list forged.exe >forged-list.txt
+  python3 "$here/aim_certificates.py" forged.exe inner.zip >/dev/null || fail "aiming the certificate table"
+  check "unzip reads the outer archive of the forged program" bash -c "unzip -Z1 forged.exe | sort | tr '\n' ' ' | grep -qx 'inner.zip shown.txt '"
+  check "--list on the forged program lists the outer archive" bash -c "'$pack' --list forged.exe | cmp -s - forged-list.txt"
+  check "--test on the forged program tests the outer archive" bash -c "'$pack' --test forged.exe | grep -qx 'no errors in 2 entries'"
+else
+  echo "SKIPPED: the forged certificate table: no Windows stub at $stub32"
 fi
 
 echo "switches_posix: $passed passed, $failures failed"

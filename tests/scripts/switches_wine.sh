@@ -282,6 +282,19 @@ check "-o replaced both" bash -c "$(declare -f is_new); is_new ow/two/b.txt && i
 old ow; run . "" "$work/two.exe" -q -n -d ow
 expect "-q -n -d" 0 ""
 check "-n kept both and their times" bash -c "old_time=$old_time; $(declare -f is_old); is_old ow/two/b.txt && is_old ow/two/sub/a.txt"
+# -d naming a file, or a folder below one: refused, saying so, before
+# anything is written.
+rm -rf blocked && mkdir blocked && : >blocked/file
+start blocked "$work/two.exe" -q -d file
+if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d naming a file"; fi
+finish
+check "-d naming a file: exit 2 (got $code)" [ "$code" = 2 ]
+check "-d naming a file: the error box" box_is "quillon::self::entry exception: cannot extract into \"$(windows_name "$work/blocked/file")\": it is a file, not a folder."
+start blocked "$work/two.exe" -q -d 'file\inside'
+if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d below a file"; fi
+finish
+check "-d below a file: the error box" box_is "quillon::self::entry exception: cannot make the folder \"$(windows_name "$work/blocked/file")\\inside\": \"$(windows_name "$work/blocked/file")\" is a file, not a folder."
+check "-d naming a file writes nothing" bash -c "[ \"\$(ls -A blocked)\" = file ] && [ ! -s blocked/file ]"
 # -d without -q: no destination question, the progress window only.
 rm -rf gui; run gui "" "$work/two.exe" -d out
 expect "-d without -q asks nothing" 0 ""
@@ -353,6 +366,20 @@ check "the signed program lists what the unsigned one does" cmp -s "$work/out" u
 run sx "" "$work/signed.exe" -t
 expect "the signed program tests" 0 ""
 check "the signed program tests good" grep -qx "no errors in 4 entries" "$work/out"
+
+# -- a forged certificate table: data directory 4 aimed at the end of an
+#    inner zip that the archive stores; the stub lists the outer archive
+mkdir -p forged/inner && echo inside >forged/inner/hidden.txt && echo outside >forged/shown.txt
+(cd forged/inner && zip -qX ../inner.zip hidden.txt) && rm -r forged/inner
+(cd forged && zip -qX0 ../forged.zip inner.zip shown.txt)
+"$pack" --stub "$stub64" -o forged.exe forged.zip >/dev/null 2>&1 || fail "packing the forged program"
+"$pack" --list forged.exe >forged-list.txt
+python3 "$here/aim_certificates.py" forged.exe inner.zip >/dev/null || fail "aiming the certificate table"
+run fx "" "$work/forged.exe" -l
+expect "the forged program lists" 0 ""
+check "the forged program lists the outer archive" cmp -s "$work/out" forged-list.txt
+rm -rf fx; run fx "" "$work/forged.exe" -q
+check "the forged program extracts the outer archive" bash -c "[ \"\$(cd fx && find . -type f | sort | tr '\n' ' ')\" = './inner.zip ./shown.txt ' ]"
 
 if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/overwrite.png" ]; then
   cp "$work/screenshots/overwrite.png" "$source_dir/docs/screenshots/overwrite.png"

@@ -85,6 +85,20 @@ TEST(settings, malformed_blocks_are_refused) {
     EXPECT_EQ(refusal(head + "destination={temp}\ncleanup=yes"),
               "format::zip::settings: cleanup needs a program to run");
     EXPECT_EQ(refusal(head + "argument=-v"), "format::zip::settings: arguments are given but no program to run");
+    // Hazard: a key given twice left the outcome to the later line, or to
+    // parts of both ({temp} from one destination, the folder from another).
+    const struct {
+        const char *lines, *key;
+    } twice[] = {{"title=a\ntitle=b", "title"},
+                 {"title=\ntitle=", "title"},
+                 {"destination={temp}/x\ndestination=a", "destination"},
+                 {"run=a\nrun=b", "run"},
+                 {"run=a\ndestination={temp}\ncleanup=no\ncleanup=yes", "cleanup"}};
+    for (const auto& given : twice)
+        EXPECT_EQ(refusal(head + given.lines),
+                  std::string("format::zip::settings: key \"") + given.key + "\" is given twice")
+            << given.lines;
+    EXPECT_EQ(refusal(head + "run=a\nargument=1\nargument=1\nmessage=m\nmessage=m"), "");
     const std::string long_line = "message=" + std::string(settings::longest_message + 1, 'm');
     EXPECT_EQ(refusal(head + long_line), "format::zip::settings: the message is longer than 32 KiB");
 }

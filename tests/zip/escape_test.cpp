@@ -32,15 +32,15 @@ protected:
     }
 };
 
+const std::string where = "format::zip::archive: ";
+
+#ifndef _WIN32
 entry link_entry(const std::string& name, const std::string& target) {
     entry e = stored_entry(name, target);
     e.external = 0120777u << 16;
     return e;
 }
 
-const std::string where = "format::zip::archive: ";
-
-#ifndef _WIN32
 // Hazard: link names and targets judged as text, without the empty and "."
 // components the system skips and without the links the archive makes
 // first, let files land in the destination's parent.

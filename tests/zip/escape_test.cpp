@@ -222,7 +222,9 @@ TEST_F(escape, unix_times_are_read_the_way_the_dos_time_says) {
     const moment moments[] = {
         {2211753600, (60 << 9) | (2 << 5) | 2},   // 2040-02-02, past the signed range
         {4115491200, (120 << 9) | (6 << 5) | 1},  // 2100-06-01
+#ifndef _WIN32                                    // Wine sets no time before 1970
         {-86400, (0 << 9) | (1 << 5) | 1},        // 1969-12-31: DOS dates start in 1980
+#endif
         {1600000000, (40 << 9) | (9 << 5) | 13},  // 2020-09-13, either way the same
     };
     for (const moment& m : moments) {

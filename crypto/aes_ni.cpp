@@ -21,6 +21,7 @@ constexpr std::size_t lanes = 8;
 #else
 constexpr std::size_t lanes = 4;
 #endif
+static_assert(lanes <= 8, "the unroll pragmas below cover every lane");
 
 #define AES_TARGET __attribute__((target("aes,sse4.1")))
 

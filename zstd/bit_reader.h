@@ -64,11 +64,11 @@ struct bit_reader {
     }
 
     // The next `n` (0 to 57) bits, without taking them.
-    std::uint32_t peek(unsigned n) const {
+    [[gnu::always_inline]] std::uint32_t peek(unsigned n) const {
         return static_cast<std::uint32_t>(((word << (consumed & 63)) >> 1) >> (63 - n));
     }
-    void skip(unsigned n) { consumed += n; }
-    std::uint32_t read(unsigned n) {
+    [[gnu::always_inline]] void skip(unsigned n) { consumed += n; }
+    [[gnu::always_inline]] std::uint32_t read(unsigned n) {
         const std::uint32_t value = peek(n);
         consumed += n;
         return value;
@@ -76,7 +76,7 @@ struct bit_reader {
 
     // Moves back by whole bytes so that at least 57 bits are held, or as
     // far as the first byte allows.
-    void refill() {
+    [[gnu::always_inline]] void refill() {
         if (ptr - begin >= static_cast<std::ptrdiff_t>(consumed >> 3)) {
             ptr -= consumed >> 3;
             consumed &= 7;
@@ -88,7 +88,7 @@ struct bit_reader {
     }
     // Word refill far from the first byte: the caller has checked that
     // `ptr` stays at or after `begin`.
-    void refill_fast() {
+    [[gnu::always_inline]] void refill_fast() {
         ptr -= consumed >> 3;
         consumed &= 7;
         word = load64(ptr);

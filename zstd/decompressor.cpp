@@ -49,7 +49,12 @@ std::uint64_t little_endian(const std::uint8_t* p, unsigned bytes) {
 }  // namespace
 
 decompressor::decompressor(stream::input& source, stream::size_type expected_size)
-    : generator_input(&source), expected_size(expected_size) {}
+    : decompressor(source, expected_size, active()) {}
+
+decompressor::decompressor(stream::input& source, stream::size_type expected_size, fast_loops loops)
+    : generator_input(&source), expected_size(expected_size) {
+    codes.loops = loops;
+}
 
 void decompressor::fail(const char* message) { throw algorithm::exception(message, "algorithm::zstd::decompressor"); }
 

@@ -58,11 +58,24 @@ public:
     // Nothing to give back: the decompressor never reads ahead.
     void finish() override {}
 
+    // The sequence loop (sequences.h) in the kind chosen once where the
+    // processor has BMI2 and it decodes a known frame right.
+    using fast_loops = sequences::fast_loops;
+    static fast_loops active();
+    // Selects the loops of decompressors made from now on; returns false
+    // (and changes nothing) when the processor cannot run them. For tests
+    // and benchmarks.
+    static bool use(fast_loops which);
+
 protected:
     stream::size_type produce(stream::size_type minimum) override;
 
 private:
     enum class state { between_frames, in_frame, ended };
+
+    // With the loops given, for the check of the BMI2 loop.
+    decompressor(stream::input& source, stream::size_type expected_size, fast_loops loops);
+    static fast_loops choose();
 
     // One frame header, skippable frame, block or frame end; false at the
     // end of the source.

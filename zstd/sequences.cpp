@@ -75,15 +75,24 @@ static_assert(7 + held_bits <= 8 * fast_stream_margin, "a word refill stays insi
 void copy16(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 16); }
 void copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8); }
 
-// `length` bytes from `from` to `to`, 16 at a time: the source is 16 or
-// more bytes behind, or does not overlap. Writes and reads up to 15 bytes
-// past the end.
-[[gnu::always_inline]] inline void wild_copy16(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
+// `length` bytes from `from` to `to`: 16, then 32 a step, so that most
+// literal runs and matches take one or two stores. The source is 16 or
+// more bytes behind, or does not overlap (a second store of a step reads
+// what the first one wrote only when it lies 16 or more bytes behind).
+// Writes and reads up to `wild_overrun` bytes past the end.
+constexpr std::size_t wild_overrun = 31;
+static_assert(sequences::copy_slack >= wild_overrun, "the slack takes a copy's overrun");
+[[gnu::always_inline]] inline void wild_copy(std::uint8_t* to, const std::uint8_t* from, std::size_t length) {
+    copy16(to, from);
+    if (length <= 16) return;
     std::uint8_t* const end = to + length;
+    to += 16;
+    from += 16;
     do {
         copy16(to, from);
-        to += 16;
-        from += 16;
+        copy16(to + 16, from + 16);
+        to += 32;
+        from += 32;
     } while (to < end);
 }
 
@@ -116,11 +125,10 @@ void copy_short_distance(std::uint8_t* out, std::size_t distance, std::size_t le
         from += 8;
     }
 }
-static_assert(sequences::copy_slack >= 16, "copies run up to 15 bytes past their end");
 
 [[gnu::always_inline]] inline void copy_match(std::uint8_t* out, std::size_t distance, std::size_t length) {
     if (distance >= 16)
-        wild_copy16(out, out - distance, length);
+        wild_copy(out, out - distance, length);
     else
         copy_short_distance(out, distance, length);
 }
@@ -196,8 +204,31 @@ void sequences::run(const std::uint8_t* data, std::size_t size, const std::uint8
 
     bit_reader r;
     if (!r.start(p, static_cast<std::size_t>(end - p))) fail("bad sequences stream");
+#if defined(__x86_64__)
+    if (loops == fast_loops::bmi2) return run_bmi2(r, count, literals, literal_count, to);
+#endif
+    run_portable(r, count, literals, literal_count, to);
+}
 
-    // The hot state lives in locals for the length of the loop.
+void sequences::run_portable(bit_reader& r, std::size_t count, const std::uint8_t* literals, std::size_t literal_count,
+                             history& to) {
+    run_loop(r, count, literals, literal_count, to);
+}
+
+#if defined(__x86_64__)
+void sequences::run_bmi2(bit_reader& r, std::size_t count, const std::uint8_t* literals, std::size_t literal_count,
+                         history& to) {
+    run_loop(r, count, literals, literal_count, to);
+}
+#endif
+
+[[gnu::always_inline]] inline void sequences::run_loop(bit_reader& reader, std::size_t count,
+                                                       const std::uint8_t* literals, std::size_t literal_count,
+                                                       history& to) {
+    // The hot state lives in locals for the length of the loop (the
+    // reader too: stores of output bytes could alias its fields).
+    bit_reader r = reader;
+    std::uint8_t* out = to.out;
     const fse_table::entry* const length_entries = lengths.table.entries;
     const fse_table::entry* const offset_entries = offsets.table.entries;
     const fse_table::entry* const match_entries = matches.table.entries;
@@ -211,8 +242,9 @@ void sequences::run(const std::uint8_t* data, std::size_t size, const std::uint8
     std::uint8_t* const segment = to.segment;
     const std::uint32_t window = to.window;
 
-    auto refill = [&r] {
-        if (r.ptr - r.begin >= fast_stream_margin)
+    const std::uint8_t* const fast_end = r.begin + fast_stream_margin;
+    auto refill = [&r, fast_end] {
+        if (r.ptr >= fast_end)
             r.refill_fast();
         else
             r.refill();
@@ -258,12 +290,13 @@ void sequences::run(const std::uint8_t* data, std::size_t size, const std::uint8
             fail("literal length beyond the literals");
         if (literal_length + match_length > static_cast<std::size_t>(out_end - out))
             fail("block larger than its maximum");
-        wild_copy16(out, literal, literal_length);
+        wild_copy(out, literal, literal_length);
         out += literal_length;
         literal += literal_length;
 
+        // Offsets 1 up to the window and the current segment's bytes.
         const std::size_t in_segment = static_cast<std::size_t>(out - segment);
-        if (offset <= in_segment && offset <= window && offset != 0) {
+        if (std::size_t{offset} - 1 < std::min<std::size_t>(in_segment, window)) {
             copy_match(out, offset, match_length);
             out += match_length;
         } else {
@@ -272,8 +305,11 @@ void sequences::run(const std::uint8_t* data, std::size_t size, const std::uint8
             if (offset > window) fail("match offset beyond the window");
             const std::size_t back = offset - in_segment;
             if (back > to.previous_size) fail("match offset before the start of the frame");
+            // The previous segment's bytes lie at least `copy_slack` bytes
+            // after anything written since it ended (decompressor.cpp), and
+            // `copy_slack` readable bytes follow its end.
             const std::size_t first = std::min(match_length, back);
-            std::memmove(out, to.previous_end - back, first);
+            wild_copy(out, to.previous_end - back, first);
             out += first;
             if (match_length > first) {
                 copy_match(out, offset, match_length - first);

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zstd/bit_reader.h"
 #include "zstd/fse_table.h"
 
 namespace algorithm::zstd {
@@ -32,6 +33,13 @@ public:
     // and (reading) in the literals.
     static constexpr std::size_t copy_slack = 32;
 
+    // The loop that decodes and carries out the sequences, compiled for any
+    // processor and, on x86-64, once more with BMI2's shifts, whose counts
+    // come from any register (the bit reader shifts by variable counts
+    // all the time). The decompressor chooses (loop_choice.cpp).
+    enum class fast_loops { portable, bmi2 };
+    fast_loops loops = fast_loops::portable;
+
     // A new frame: no tables to repeat, repeat offsets 1, 4 and 8.
     void reset();
     // Decodes the section [data, data + size) and carries it out with the
@@ -47,6 +55,14 @@ private:
         table_kind kind = table_kind::none;
     };
 
+    void run_portable(bit_reader& r, std::size_t count, const std::uint8_t* literals, std::size_t literal_count,
+                      history& to);
+#if defined(__x86_64__)
+    [[gnu::target("bmi2")]] void run_bmi2(bit_reader& r, std::size_t count, const std::uint8_t* literals,
+                                          std::size_t literal_count, history& to);
+#endif
+    void run_loop(bit_reader& reader, std::size_t count, const std::uint8_t* literals, std::size_t literal_count,
+                  history& to);
     std::size_t read_table(coded_table& t, unsigned mode, const std::uint8_t* data, std::size_t size, int which);
     [[noreturn]] static void fail(const char* message);
 

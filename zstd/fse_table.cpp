@@ -58,7 +58,8 @@ std::size_t fse_table::read(const std::uint8_t* data, std::size_t size, const sy
             threshold >>= 1;
         }
     }
-    if (remaining != 1) fail("probabilities do not add up");
+    // No value exceeds what remains, so the loop ends with exactly one
+    // left: the probabilities fill the 2^accuracy states.
     const std::size_t used = (position + 7) / 8;
     if (used > size) fail("truncated distribution");
     build(probabilities, symbol, accuracy, values);

@@ -44,13 +44,22 @@ constexpr symbol_values code_values[3] = {
 };
 
 // The predefined distributions (RFC 8878, 3.1.1.3.2.2).
-constexpr std::int16_t length_default[36] = {4, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1,  1,  1,  2,
+constexpr std::int16_t length_default[36] = {4, 3, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1,  1,  2,  2,
                                              2, 2, 2, 2, 2, 2, 2, 3, 2, 1, 1, 1, 1, 1, -1, -1, -1, -1};
 constexpr std::int16_t offset_default[29] = {1, 1, 1, 1, 1, 1, 2, 2, 2, 1,  1,  1,  1,  1, 1,
                                              1, 1, 1, 1, 1, 1, 1, 1, 1, -1, -1, -1, -1, -1};
 constexpr std::int16_t match_default[53] = {1, 4, 3, 2, 2, 2, 2, 2, 2, 1, 1,  1,  1,  1,  1,  1,  1, 1,
                                             1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1,  1,  1,  1,  1,  1,  1, 1,
                                             1, 1, 1, 1, 1, 1, 1, 1, 1, 1, -1, -1, -1, -1, -1, -1, -1};
+constexpr int total(const std::int16_t* probabilities, int symbols) {
+    int sum = 0;
+    for (int s = 0; s < symbols; ++s) sum += probabilities[s] < 0 ? 1 : probabilities[s];
+    return sum;
+}
+static_assert(total(length_default, 36) == 1 << 6, "the literal length distribution fills its 64 states");
+static_assert(total(offset_default, 29) == 1 << 5, "the offset distribution fills its 32 states");
+static_assert(total(match_default, 53) == 1 << 6, "the match length distribution fills its 64 states");
+
 struct predefined_distribution {
     const std::int16_t* probabilities;
     unsigned symbols;

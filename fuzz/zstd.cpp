@@ -9,7 +9,8 @@
 //   (decompressor.h) are excused by their messages: libzstd's window limit
 //   on the declared window alone, and the project's 11-bit Huffman limit,
 //   its window limit on match offsets, its refusal of a literal stream
-//   not used exactly or of a sequences stream read past its start.
+//   without its padding mark or not used exactly, and of a sequences
+//   stream read past its start.
 // - Output beyond `output_cap` is not compared: a few bytes of RLE blocks
 //   make megabytes.
 //
@@ -169,7 +170,8 @@ bool ends_with(const std::string& text, const char* tail) {
 bool project_error_intended(const std::string& error) {
     return ends_with(error, ": Huffman code longer than 11 bits") ||
            ends_with(error, ": match offset beyond the window") || ends_with(error, ": truncated sequences stream") ||
-           ends_with(error, ": truncated literal stream") || ends_with(error, ": literal stream not fully used");
+           ends_with(error, ": truncated literal stream") || ends_with(error, ": literal stream not fully used") ||
+           ends_with(error, ": bad literal stream");
 }
 
 // libzstd rejects what the project takes.

@@ -29,10 +29,11 @@
 // - Huffman codes of 12 bits are refused (the format's limit is 11);
 // - a match may not reach further back than the declared window, even
 //   where the library still holds older bytes;
-// - a literal stream must end exactly with its last code: the library's
-//   two-symbol Huffman decoder takes the whole pair of a last entry and
-//   forgives both bits left over and a last code that runs past the
-//   stream's first bit;
+// - a literal stream must end with its padding mark and exactly with its
+//   last code: the library's fast four-stream loop starts a stream whose
+//   last byte is 0, and its two-symbol Huffman decoder takes the whole
+//   pair of a last entry, which forgives both bits left over and a last
+//   code that runs past the stream's first bit;
 // - a sequences stream read past its first bit is an error.
 #pragma once
 

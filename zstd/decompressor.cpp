@@ -54,6 +54,7 @@ decompressor::decompressor(stream::input& source, stream::size_type expected_siz
 decompressor::decompressor(stream::input& source, stream::size_type expected_size, fast_loops loops)
     : generator_input(&source), expected_size(expected_size) {
     codes.loops = loops;
+    literal_code.bmi2 = loops == fast_loops::bmi2;
 }
 
 void decompressor::fail(const char* message) { throw algorithm::exception(message, "algorithm::zstd::decompressor"); }

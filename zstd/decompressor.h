@@ -34,7 +34,10 @@
 //   last byte is 0, and its two-symbol Huffman decoder takes the whole
 //   pair of a last entry, which forgives both bits left over and a last
 //   code that runs past the stream's first bit;
-// - a sequences stream read past its first bit is an error.
+// - a sequences stream must end exactly with the last sequence's bits, the
+//   last sequence updating no state (the library also reads the state
+//   updates after it, and takes the stream even when that runs past its
+//   first bit).
 #pragma once
 
 #include <cstdint>

@@ -157,40 +157,57 @@ void huffman_table::decode_four(const std::uint8_t* data, std::size_t size, std:
         ends[i] = i < 3 ? outs[i] + segment : out + count;
     }
 
-    // The four streams in turn, while each is far from its first byte and
-    // the last (shortest) output has room for a round.
-    {
-        bit_reader a = r[0], b = r[1], c = r[2], d = r[3];
-        std::uint8_t *oa = outs[0], *ob = outs[1], *oc = outs[2], *od = outs[3];
-        std::uint8_t* const od_end = ends[3];
-        const std::uint16_t* const table = entries;
-        auto step = [table](bit_reader& s, std::uint8_t*& o) {
-            const std::uint16_t entry = table[(s.word << s.consumed) >> (64 - max_bits)];
-            s.consumed += entry & 0xFF;
-            *o++ = static_cast<std::uint8_t>(entry >> 8);
-        };
-        while (a.ptr - a.begin >= fast_stream_margin && b.ptr - b.begin >= fast_stream_margin &&
-               c.ptr - c.begin >= fast_stream_margin && d.ptr - d.begin >= fast_stream_margin &&
-               od_end - od >= static_cast<std::ptrdiff_t>(lookups)) {
-            a.refill_fast();
-            b.refill_fast();
-            c.refill_fast();
-            d.refill_fast();
-            for (unsigned i = 0; i < lookups; ++i) {
-                step(a, oa);
-                step(b, ob);
-                step(c, oc);
-                step(d, od);
-            }
-        }
-        r[0] = a, r[1] = b, r[2] = c, r[3] = d;
-        outs[0] = oa, outs[1] = ob, outs[2] = oc, outs[3] = od;
-    }
+#if defined(__x86_64__)
+    if (bmi2)
+        four_streams_bmi2(r, outs, ends[3]);
+    else
+#endif
+        four_streams_portable(r, outs, ends[3]);
     for (int i = 0; i < 4; ++i) {
         decode_stream(r[i], entries, outs[i], ends[i]);
         r[i].refill();
         if (!r[i].finished()) fail(r[i].overread() ? "truncated literal stream" : "literal stream not fully used");
     }
+}
+
+void huffman_table::four_streams_portable(bit_reader* r, std::uint8_t** outs, std::uint8_t* od_end) const {
+    four_streams(r, outs, od_end);
+}
+
+#if defined(__x86_64__)
+void huffman_table::four_streams_bmi2(bit_reader* r, std::uint8_t** outs, std::uint8_t* od_end) const {
+    four_streams(r, outs, od_end);
+}
+#endif
+
+// The four streams in turn, while each is far from its first byte and the
+// last (shortest) output has room for a round.
+[[gnu::always_inline]] inline void huffman_table::four_streams(bit_reader* r, std::uint8_t** outs,
+                                                               std::uint8_t* const od_end) const {
+    bit_reader a = r[0], b = r[1], c = r[2], d = r[3];
+    std::uint8_t *oa = outs[0], *ob = outs[1], *oc = outs[2], *od = outs[3];
+    const std::uint16_t* const table = entries;
+    auto step = [table](bit_reader& s, std::uint8_t*& o) {
+        const std::uint16_t entry = table[(s.word << s.consumed) >> (64 - max_bits)];
+        s.consumed += entry & 0xFF;
+        *o++ = static_cast<std::uint8_t>(entry >> 8);
+    };
+    while (a.ptr - a.begin >= fast_stream_margin && b.ptr - b.begin >= fast_stream_margin &&
+           c.ptr - c.begin >= fast_stream_margin && d.ptr - d.begin >= fast_stream_margin &&
+           od_end - od >= static_cast<std::ptrdiff_t>(lookups)) {
+        a.refill_fast();
+        b.refill_fast();
+        c.refill_fast();
+        d.refill_fast();
+        for (unsigned i = 0; i < lookups; ++i) {
+            step(a, oa);
+            step(b, ob);
+            step(c, oc);
+            step(d, od);
+        }
+    }
+    r[0] = a, r[1] = b, r[2] = c, r[3] = d;
+    outs[0] = oa, outs[1] = ob, outs[2] = oc, outs[3] = od;
 }
 
 }  // namespace algorithm::zstd

@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zstd/bit_reader.h"
+
 namespace algorithm::zstd {
 
 class huffman_table {
@@ -33,8 +35,17 @@ public:
 
     // A table has been read in this frame (treeless literals use it).
     bool ready = false;
+    // The four-stream loop compiled with BMI2, whose shifts take their
+    // count from any register (four streams, four counts); the
+    // decompressor chooses (loop_choice.cpp).
+    bool bmi2 = false;
 
 private:
+    void four_streams_portable(bit_reader* r, std::uint8_t** outs, std::uint8_t* od_end) const;
+#if defined(__x86_64__)
+    [[gnu::target("bmi2")]] void four_streams_bmi2(bit_reader* r, std::uint8_t** outs, std::uint8_t* od_end) const;
+#endif
+    void four_streams(bit_reader* r, std::uint8_t** outs, std::uint8_t* od_end) const;
     void build(const std::uint8_t* weights, unsigned count);
     [[noreturn]] static void fail(const char* message);
 

@@ -238,13 +238,12 @@ void sequences::run_bmi2(bit_reader& r, std::size_t count, const std::uint8_t* l
     // reader too: stores of output bytes could alias its fields).
     bit_reader r = reader;
     std::uint8_t* out = to.out;
-    const fse_table::entry* const length_entries = lengths.table.entries;
-    const fse_table::entry* const offset_entries = offsets.table.entries;
-    const fse_table::entry* const match_entries = matches.table.entries;
+    // The tables stay members: reached from `this` they take no registers
+    // of their own, and registers are short.
+    std::uint32_t rep0 = repeats[0], rep1 = repeats[1], rep2 = repeats[2];
     unsigned length_state = r.read(lengths.table.log);
     unsigned offset_state = r.read(offsets.table.log);
     unsigned match_state = r.read(matches.table.log);
-    std::uint32_t rep0 = repeats[0], rep1 = repeats[1], rep2 = repeats[2];
     const std::uint8_t* literal = literals;
     const std::uint8_t* const literal_end = literals + literal_count;
     std::uint8_t* const out_end = to.out_end;
@@ -260,17 +259,23 @@ void sequences::run_bmi2(bit_reader& r, std::size_t count, const std::uint8_t* l
     };
     refill();
     for (;;) {
-        const fse_table::entry l = length_entries[length_state];
-        const fse_table::entry o = offset_entries[offset_state];
-        const fse_table::entry m = match_entries[match_state];
-        std::uint32_t offset = o.base + r.read(o.extra);
+        // Each entry's fields as scalars: copies of the entries would go
+        // through the stack.
+        const fse_table::entry& l = lengths.table.entries[length_state];
+        const fse_table::entry& o = offsets.table.entries[offset_state];
+        const fse_table::entry& m = matches.table.entries[match_state];
+        const unsigned length_next = l.next_base, length_bits = l.bits;
+        const unsigned offset_next = o.next_base, offset_bits = o.bits;
+        const unsigned match_next = m.next_base, match_bits = m.bits;
+        const std::uint32_t offset_base = o.base;
+        std::uint32_t offset = offset_base + r.read(o.extra);
         const std::size_t match_length = m.base + r.read(m.extra);
         refill();
         const std::size_t literal_length = l.base + r.read(l.extra);
 
         // Offset values 1 to 3 name a repeat offset, shifted by one after
         // a sequence without literals, where 3 means the first minus one.
-        if (o.base > 2) {
+        if (offset_base > 2) {
             // Codes 2 and up: a new offset.
             rep2 = rep1;
             rep1 = rep0;
@@ -289,9 +294,9 @@ void sequences::run_bmi2(bit_reader& r, std::size_t count, const std::uint8_t* l
         // The last sequence leaves the states as they are.
         const bool last = --count == 0;
         if (!last) {
-            length_state = l.next_base + r.read(l.bits);
-            match_state = m.next_base + r.read(m.bits);
-            offset_state = o.next_base + r.read(o.bits);
+            length_state = length_next + r.read(length_bits);
+            match_state = match_next + r.read(match_bits);
+            offset_state = offset_next + r.read(offset_bits);
             refill();
         }
 

@@ -69,6 +69,7 @@ constexpr std::size_t bitmap_planes = 12, bitmap_bit_count = 14;
 constexpr std::uint32_t fixed_signature = 0xFEEF04BD, fixed_structure_version = 0x00010000;
 constexpr std::uint32_t file_flags_mask = 0x3F, windows_nt_32 = 0x00040004, application = 1;
 constexpr std::uint16_t fixed_info_size = 52;
+static_assert(fixed_info_size == 13 * 4, "VS_FIXEDFILEINFO is 13 DWORDs");
 constexpr std::uint16_t binary_value = 0, text_value = 1;  // wType
 constexpr std::uint16_t unicode_code_page = 0x04B0;
 
@@ -330,16 +331,16 @@ void version_numbers(const std::string& key, const std::string& text, std::uint3
 }
 
 std::vector<std::uint8_t> fixed_file_info(const resource_editor::version_strings& strings) {
-    std::string file_version, product_version;
+    // [0, 1]: FileVersion, [2, 3]: ProductVersion; each stands for the
+    // other when only one is given.
+    std::uint32_t numbers[4] = {};
+    bool file = false, product = false;
     for (const auto& [key, value] : strings) {
-        if (key == "FileVersion") file_version = value;
-        if (key == "ProductVersion") product_version = value;
+        if (key == "FileVersion") version_numbers(key, value, numbers[0], numbers[1]), file = true;
+        if (key == "ProductVersion") version_numbers(key, value, numbers[2], numbers[3]), product = true;
     }
-    if (file_version.empty()) file_version = product_version.empty() ? "0" : product_version;
-    if (product_version.empty()) product_version = file_version;
-    std::uint32_t numbers[4];
-    version_numbers("FileVersion", file_version, numbers[0], numbers[1]);
-    version_numbers("ProductVersion", product_version, numbers[2], numbers[3]);
+    if (!file) numbers[0] = numbers[2], numbers[1] = numbers[3];
+    if (!product) numbers[2] = numbers[0], numbers[3] = numbers[1];
     byte_buffer info;
     info.put32(fixed_signature);
     info.put32(fixed_structure_version);
@@ -351,7 +352,6 @@ std::vector<std::uint8_t> fixed_file_info(const resource_editor::version_strings
     info.put32(0);  // subtype
     info.put32(0);  // date, high and low
     info.put32(0);
-    if (info.bytes.size() != fixed_info_size) fail("the fixed version information has the wrong size");
     return info.bytes;
 }
 
@@ -845,8 +845,12 @@ void resource_editor::replace_version(const version_strings& strings) {
     versions.names = {name_node{numbered(1), {}, {leaf{numbered(us_english), block, 0}}}};
 }
 
+std::string resource_editor::manifest_with_level(const std::string& manifest, execution_level level) {
+    return with_execution_level(manifest,
+                                level == execution_level::require_administrator ? "requireAdministrator" : "asInvoker");
+}
+
 void resource_editor::set_execution_level(execution_level level) {
-    const std::string value = level == execution_level::require_administrator ? "requireAdministrator" : "asInvoker";
     type_node& manifests = type(manifest_type);
     auto first = std::find_if(manifests.names.begin(), manifests.names.end(),
                               [](const name_node& n) { return n.name == numbered(1); });
@@ -859,7 +863,7 @@ void resource_editor::set_execution_level(execution_level level) {
                              [](const name_node& n) { return n.name == numbered(1); });
     }
     for (leaf& l : first->languages) {
-        const std::string edited = with_execution_level(std::string(l.data.begin(), l.data.end()), value);
+        const std::string edited = manifest_with_level(std::string(l.data.begin(), l.data.end()), level);
         l.data.assign(edited.begin(), edited.end());
     }
 }
@@ -1033,9 +1037,8 @@ std::uint32_t resource_editor::checksum(const std::vector<std::uint8_t>& file, s
     std::uint64_t sum = 0;
     for (std::size_t at = 0; at < file.size(); at += 2) {
         sum += byte(at) | byte(at + 1) << 8;
-        sum = (sum & 0xFFFF) + (sum >> 16);
+        sum = (sum & 0xFFFF) + (sum >> 16);  // at most 0xFFFF again
     }
-    sum = (sum & 0xFFFF) + (sum >> 16);
     return static_cast<std::uint32_t>(sum + file.size());
 }
 

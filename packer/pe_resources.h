@@ -117,6 +117,9 @@ public:
     // manifest is not XML the editor can follow.
     void set_execution_level(execution_level level);
 
+    // `manifest` with requestedExecutionLevel set to `level` as above.
+    static std::string manifest_with_level(const std::string& manifest, execution_level level);
+
     // Where the new resource section goes (see above).
     placement where() const { return placement_; }
 

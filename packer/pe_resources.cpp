@@ -552,9 +552,10 @@ resource_editor::version_strings resource_editor::parse_version_strings(const st
 
 resource_editor::resource_editor(std::vector<std::uint8_t> image) : image_(std::move(image)) {
     read_headers();
-    read_sections();
-    if (directories_ > certificate_entry && directory_length(certificate_entry) != 0)
+    // Before the sections: the certificate table lies after them.
+    if (directory_length(certificate_entry) != 0)
         fail("the program is signed, and its signature would not match the changed resources: sign it after packing");
+    read_sections();
     read_resources();
     choose_placement();
 }

@@ -9,7 +9,7 @@ packages=(
   wine64 xvfb xdotool imagemagick x11-utils
   googletest libbenchmark-dev zlib1g-dev libdeflate-dev
   zip unzip p7zip-full libarchive-tools python3 file
-  osslsigncode openssl
+  osslsigncode openssl icoutils python3-pefile
 )
 
 missing=()

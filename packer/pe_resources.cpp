@@ -73,8 +73,8 @@ static_assert(fixed_info_size == 13 * 4, "VS_FIXEDFILEINFO is 13 DWORDs");
 constexpr std::uint16_t binary_value = 0, text_value = 1;  // wType
 constexpr std::uint16_t unicode_code_page = 0x04B0;
 
-std::uint32_t align_up(std::uint32_t value, std::uint32_t alignment) {
-    const std::uint64_t aligned = (std::uint64_t{value} + alignment - 1) / alignment * alignment;
+std::uint32_t align_up(std::uint64_t value, std::uint32_t alignment) {
+    const std::uint64_t aligned = (value + alignment - 1) / alignment * alignment;
     if (aligned > 0xFFFFFFFFu) fail("the image would grow past 4 GiB");
     return static_cast<std::uint32_t>(aligned);
 }
@@ -593,7 +593,7 @@ void resource_editor::read_headers() {
 }
 
 void resource_editor::read_sections() {
-    std::uint64_t data_end = headers_size_, next_address = 0;
+    std::uint64_t data_end = headers_size_, next_address = headers_size_;  // in memory, the headers come first
     for (std::size_t i = 0; i < sections_.size(); ++i) {
         section& s = sections_[i];
         s.header = table_ + i * section_header_size;
@@ -607,8 +607,9 @@ void resource_editor::read_sections() {
             (s.raw_pointer < headers_size_ || std::uint64_t{s.raw_pointer} + s.raw_size > image_.size()))
             fail(which + "'s data lies outside the file");
         if (s.address % section_alignment_ != 0 || s.address < next_address)
-            fail(which + " is not aligned or overlaps the one before");
+            fail(which + " is not aligned or overlaps what lies before it in memory");
         next_address = std::uint64_t{s.address} + span(s);
+        if (next_address > 0xFFFFFFFFu) fail(which + " reaches past 4 GiB");
         if (s.raw_size != 0) data_end = std::max<std::uint64_t>(data_end, std::uint64_t{s.raw_pointer} + s.raw_size);
     }
     if (image_.size() > data_end)
@@ -639,6 +640,12 @@ int resource_editor::section_of(std::uint32_t rva) const {
 }
 
 bool resource_editor::file_range(std::uint32_t rva, std::uint32_t length, std::size_t& offset) const {
+    // Nothing to read lies anywhere (an empty resource may point at the end
+    // of its section, where it is written).
+    if (length == 0) {
+        offset = 0;
+        return true;
+    }
     const int index = section_of(rva);
     if (index < 0) return false;
     const section& s = sections_[static_cast<std::size_t>(index)];
@@ -718,7 +725,11 @@ void resource_editor::choose_placement() {
             return;
         }
     }
-    // A new section needs a free header after the table, inside the headers.
+}
+
+// A new section needs a free header after the table, inside the headers,
+// and the data directory an entry for the resources.
+void resource_editor::check_room_for_a_section() const {
     const std::size_t slot = table_ + sections_.size() * section_header_size;
     if (sections_.size() == most_sections || slot + section_header_size > headers_size_ ||
         std::any_of(image_.begin() + static_cast<std::ptrdiff_t>(slot),
@@ -960,12 +971,13 @@ std::vector<std::uint8_t> resource_editor::image() const {
     std::uint32_t rva;
     std::int64_t initialized_growth;
     if (placement_ == placement::new_section) {
+        check_room_for_a_section();
         file = image_;
-        file.resize(align_up(static_cast<std::uint32_t>(file.size()), file_alignment_));
+        file.resize(align_up(file.size(), file_alignment_));
         const section& last = sections_.back();
-        rva = align_up(static_cast<std::uint32_t>(std::uint64_t{last.address} + span(last)), section_alignment_);
+        rva = align_up(std::uint64_t{last.address} + span(last), section_alignment_);
         made = build_section(rva);
-        const std::uint32_t raw = align_up(static_cast<std::uint32_t>(made.size()), file_alignment_);
+        const std::uint32_t raw = align_up(made.size(), file_alignment_);
         const std::size_t header = table_ + sections_.size() * section_header_size;
         std::copy_n(".rsrc\0\0", name_size, file.begin() + static_cast<std::ptrdiff_t>(header));
         set(file, header + virtual_size_field, made.size(), 4);
@@ -975,33 +987,35 @@ std::vector<std::uint8_t> resource_editor::image() const {
         set(file, header + characteristics_field, initialized_data | readable, 4);
         set(file, optional_ - file_header_size + section_count_field, sections_.size() + 1, 2);
         file.insert(file.end(), made.begin(), made.end());
+        file.resize(file.size() - made.size() + raw);
         initialized_growth = raw;
     } else {
         const auto index = static_cast<std::size_t>(resources_);
         const section& r = sections_[index];
         rva = r.address;
         made = build_section(rva);
-        const std::uint32_t raw = align_up(static_cast<std::uint32_t>(made.size()), file_alignment_);
+        const std::uint32_t raw = align_up(made.size(), file_alignment_);
+        // (Its data may start off the file alignment; its size is aligned.)
         file.assign(image_.begin(), image_.begin() + r.raw_pointer);
         file.insert(file.end(), made.begin(), made.end());
+        file.resize(std::size_t{r.raw_pointer} + raw);
         set(file, r.header + virtual_size_field, made.size(), 4);
         set(file, r.header + raw_size_field, raw, 4);
         initialized_growth = (r.characteristics & initialized_data) ? std::int64_t{raw} - r.raw_size : 0;
         // The relocation sections behind it, moved up with their entry.
-        std::uint32_t next = align_up(static_cast<std::uint32_t>(std::uint64_t{rva} + made.size()), section_alignment_);
+        std::uint32_t next = align_up(std::uint64_t{rva} + made.size(), section_alignment_);
         for (std::size_t i = index + 1; i < sections_.size(); ++i) {
             const section& s = sections_[i];
-            file.resize(align_up(static_cast<std::uint32_t>(file.size()), file_alignment_));
+            if (s.raw_size != 0) file.resize(align_up(file.size(), file_alignment_));
             set(file, s.header + address_field, next, 4);
             set(file, s.header + raw_pointer_field, s.raw_size ? file.size() : 0, 4);
             file.insert(file.end(), image_.begin() + s.raw_pointer, image_.begin() + s.raw_pointer + s.raw_size);
             const std::uint32_t entry = directory_rva(relocation_entry);
             if (entry >= s.address && entry - s.address < span(s))
                 set(file, directory_field(relocation_entry), entry - s.address + next, 4);
-            next = align_up(static_cast<std::uint32_t>(std::uint64_t{next} + span(s)), section_alignment_);
+            next = align_up(std::uint64_t{next} + span(s), section_alignment_);
         }
     }
-    file.resize(align_up(static_cast<std::uint32_t>(file.size()), file_alignment_));
 
     set(file, directory_field(resource_entry), rva, 4);
     set(file, directory_field(resource_entry) + 4, made.size(), 4);
@@ -1025,7 +1039,7 @@ std::uint32_t resource_editor::image_end_address(const std::vector<std::uint8_t>
         end = std::max<std::uint64_t>(
             end, std::uint64_t{field(file, header + address_field, 4, "")} + (virtual_size ? virtual_size : raw_size));
     }
-    return align_up(static_cast<std::uint32_t>(end), section_alignment_);
+    return align_up(end, section_alignment_);
 }
 
 // The 16-bit words of the file added with their carries folded back in,

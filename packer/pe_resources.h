@@ -123,7 +123,8 @@ public:
     // Where the new resource section goes (see above).
     placement where() const { return placement_; }
 
-    // The rewritten image.
+    // The rewritten image. Throws format::exception when it needs a new
+    // section and the headers have no room for its header.
     std::vector<std::uint8_t> image() const;
 
     // The PE checksum of `file`, whose checksum field (4 bytes at
@@ -144,6 +145,7 @@ private:
     void read_sections();
     void read_resources();
     void choose_placement();
+    void check_room_for_a_section() const;
     bool may_move(std::size_t index) const;
     bool relocations_touch(std::uint32_t from) const;
     bool debug_data_from(std::uint32_t file_offset) const;

@@ -16,11 +16,15 @@
 //   own, so they are the same bytes wherever they lie). The linkers the
 //   stubs are built with put .rsrc right before .reloc, so this is the case
 //   of every stub;
+//   Either needs the old section's data last in the file, no base
+//   relocation patching an address from it on, and no debug data after it;
 // - otherwise in a new last section, the old one kept as it is but no
 //   longer named by the resource data directory entry: nothing that code or
 //   data may point at moves.
 // The section's raw and virtual sizes, SizeOfImage, SizeOfInitializedData,
-// the resource data directory entry and the checksum are written anew.
+// the resource data directory entry and the checksum are written anew (the
+// checksum is the image's: appending an archive changes the file, which only
+// matters to the loader for drivers; `checksum` serves to write it again).
 //
 // A signed image is refused: its certificate would no longer match (sign
 // the program after packing). Data after the last section (a symbol table,

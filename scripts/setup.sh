@@ -9,7 +9,7 @@ packages=(
   wine64 xvfb xdotool imagemagick x11-utils
   googletest libbenchmark-dev zlib1g-dev libdeflate-dev libzstd-dev zstd
   zip unzip p7zip-full libarchive-tools python3 file
-  osslsigncode openssl libssl-dev
+  osslsigncode openssl libssl-dev icoutils python3-pefile
 )
 
 missing=()

@@ -4,65 +4,13 @@
 #include <cstring>
 
 #include "errors/exception.h"
+#include "lzma/range_decoder.h"
 
 namespace algorithm::lzma {
 
 namespace {
 
-// The range coder: 11-bit probabilities that move by 1/32 of the distance
-// to their bound, a range kept at 2^24 or more by shifting in one byte.
-constexpr unsigned probability_bits = 11;
-constexpr std::uint32_t probability_one = std::uint32_t{1} << probability_bits;
-constexpr std::uint16_t probability_half = probability_one / 2;
-constexpr unsigned move_bits = 5;
-constexpr std::uint32_t range_top = std::uint32_t{1} << 24;
-// Moving by 1/32 rounded down keeps every probability in [31, 2017]: the
-// branch-free update below needs p - 2017 <= 0.
-constexpr std::uint32_t probability_max = probability_one - ((1u << move_bits) - 1);
-static_assert(probability_max == 2017 &&
-                  probability_max + ((probability_one - probability_max) >> move_bits) == probability_max,
-              "2017 is where a probability stops growing");
-
-// The models, by the names of what they decide.
-constexpr std::uint32_t states = 12;
-constexpr std::uint32_t literal_states = 7;  // states 0 to 6 follow a literal
-constexpr std::uint32_t position_states = 16;
-constexpr std::uint32_t distance_slots = 64;
-constexpr std::uint32_t length_states = 4;    // distance slots depend on min(length - 2, 3)
-constexpr std::uint32_t model_slot_end = 14;  // slots 4 to 13 take their low bits from models
-constexpr std::uint32_t align_bits = 4;
-constexpr std::uint32_t min_match = 2;
-
-// A length coder: two choices, 8 low and 8 middle lengths per position
-// state, 256 high lengths.
-constexpr std::uint32_t length_choice = 0;
-constexpr std::uint32_t length_choice2 = 1;
-constexpr std::uint32_t length_low = 2;
-constexpr std::uint32_t length_mid = length_low + position_states * 8;
-constexpr std::uint32_t length_high = length_mid + position_states * 8;
-constexpr std::uint32_t length_models = length_high + 256;
-constexpr std::uint32_t max_match = min_match + 8 + 8 + 255;
-static_assert(max_match == 273, "the longest match");
-
-constexpr std::uint32_t is_match_at = 0;  // [state][position state]
-constexpr std::uint32_t is_rep_at = is_match_at + states * position_states;
-constexpr std::uint32_t is_rep0_at = is_rep_at + states;
-constexpr std::uint32_t is_rep1_at = is_rep0_at + states;
-constexpr std::uint32_t is_rep2_at = is_rep1_at + states;
-constexpr std::uint32_t is_rep0_long_at = is_rep2_at + states;                 // [state][position state]
-constexpr std::uint32_t slot_at = is_rep0_long_at + states * position_states;  // [length state][slot]
-// Slots 4 to 13 have 1 to 5 low bits, each slot its own reverse tree: 114
-// models in all, a tree of n bits starting one model before its first.
-constexpr std::uint32_t special_at = slot_at + length_states * distance_slots;
-constexpr std::uint32_t special_models = 128 - model_slot_end;
-constexpr std::uint32_t align_at = special_at + special_models;
-constexpr std::uint32_t match_length_at = align_at + (1u << align_bits);
-constexpr std::uint32_t rep_length_at = match_length_at + length_models;
-constexpr std::uint32_t literal_at = rep_length_at + length_models;
-constexpr std::uint32_t literal_models = 0x300;  // 256 plain, 2 * 256 matched
-static_assert(literal_at == 1846, "the fixed models, as the header states them");
-// The largest tree index of slot 13: base 96, 5 bits.
-static_assert((3u << 5) - 13 - 1 + (1u << 5) - 1 < special_models, "the special trees fit their models");
+using namespace models;
 
 // After a literal: 0-3 -> 0, 4-9 -> minus 3, 10-11 -> minus 6.
 constexpr std::uint8_t after_literal[states] = {0, 0, 0, 0, 1, 2, 3, 4, 5, 6, 4, 5};
@@ -98,6 +46,10 @@ void copy8(std::uint8_t* to, const std::uint8_t* from) { std::memcpy(to, from, 8
                                                        std::uint32_t length) {
     std::uint8_t* const end = out + length;
     const std::uint8_t* from = out - distance;
+    if (distance >= length) {
+        std::memcpy(out, from, length);
+        return end;
+    }
     if (distance >= 16) {
         do {
             copy16(out, from);
@@ -309,22 +261,29 @@ void decompressor::end_at_marker(const cursor& at) {
     if (at.code != 0) fail("range coder not finished at the end of the data");
 }
 
+namespace {
+
+// The byte `distance` (at most the ring's size) back from `offset`, round
+// the ring; the caller has checked the distance.
+[[gnu::always_inline]] inline std::uint8_t back(const std::uint8_t* base, std::uint32_t offset, std::uint32_t size,
+                                                std::uint32_t distance) {
+    return base[offset >= distance ? offset - distance : offset + size - distance];
+}
+
+}  // namespace
+
 template <bool careful>
 decompressor::outcome decompressor::run(cursor& at, const std::uint8_t* const out_fast_end) {
-    // The hot state lives in locals for the length of the loop.
-    const std::uint8_t* in = at.in;
-    const std::uint8_t* const in_end = at.in_end;
-    const std::uint8_t* const in_fast_end = careful ? in_end : in_end - fast_input_margin;
+    // The hot state lives in locals for the length of the loop; members
+    // are copied too, as every byte stored through `out` may alias them.
+    range_decoder<careful> rc{at.in, at.in_end, at.range, at.code};
+    const std::uint8_t* const in_fast_end = careful ? at.in_end : at.in_end - fast_input_margin;
     std::uint8_t* out = at.out;
-    std::uint32_t range = at.range;
-    std::uint32_t code = at.code;
     std::uint32_t state = at.state;
     std::uint32_t rep0 = at.reps[0], rep1 = at.reps[1], rep2 = at.reps[2], rep3 = at.reps[3];
     std::uint16_t* const probs = probabilities.get();
     std::uint8_t* const base = ring.begin();
-    std::uint8_t* const ring_end = ring.end();
     const std::uint32_t ring_size = ring.size();
-    // Members copied too: every byte stored through `out` may alias them.
     const std::uint32_t farthest = history;
     const std::uint32_t position_mask = pb_mask;
     const std::uint32_t literal_position_mask = lp_mask;
@@ -333,141 +292,51 @@ decompressor::outcome decompressor::run(cursor& at, const std::uint8_t* const ou
     // all the ring once it has wrapped. The careful step may wrap, but only
     // after its checks.
     const std::uint32_t lap = ring.wrapped() ? ring_size : 0;
-    const std::uint32_t context_shift = 8 - literal_context;
     // Only the careful step looks at the declared size: the fast loop keeps
     // `max_match` bytes away from it.
     const stream::size_type remaining = careful ? uncompressed_size - ring.position(out) : 0;
 
     auto save = [&] {
-        at.in = in;
+        at.in = rc.in;
         at.out = out;
-        at.range = range;
-        at.code = code;
+        at.range = rc.range;
+        at.code = rc.code;
         at.state = state;
         at.reps[0] = rep0;
         at.reps[1] = rep1;
         at.reps[2] = rep2;
         at.reps[3] = rep3;
     };
-    auto normalize = [&] {
-        if (range < range_top) {
-            if constexpr (careful)
-                if (in == in_end) fail("unexpected end of compressed data");
-            range <<= 8;
-            code = code << 8 | *in++;
-        }
-    };
-    // A bit that steers the decoder, so it is branched on anyway.
-    auto decide = [&](std::uint16_t& p) {
-        const std::uint32_t prob = p;
-        const std::uint32_t bound = (range >> probability_bits) * prob;
-        bool one;
-        if (code < bound) {
-            range = bound;
-            p = static_cast<std::uint16_t>(prob + ((probability_one - prob) >> move_bits));
-            one = false;
-        } else {
-            range -= bound;
-            code -= bound;
-            p = static_cast<std::uint16_t>(prob - (prob >> move_bits));
-            one = true;
-        }
-        normalize();
-        return one;
-    };
-    // A bit of a tree, hard to predict, taken without branches: `mask` is
-    // all ones for a 1. The update p + (2048 - p) / 32 for a 0 is
-    // p - floor((p - 2017) / 32), as an arithmetic shift of p - 2017 <= 0.
-    auto tree_bit = [&](std::uint16_t& p) {
-        const std::uint32_t prob = p;
-        const std::uint32_t bound = (range >> probability_bits) * prob;
-        const std::uint32_t mask = 0u - static_cast<std::uint32_t>(code >= bound);
-        range = mask ? range - bound : bound;
-        code -= bound & mask;
-        p = static_cast<std::uint16_t>(
-            prob -
-            static_cast<std::uint32_t>(static_cast<std::int32_t>(prob - (~mask & probability_max)) >> move_bits));
-        normalize();
-        return mask & 1;
-    };
-    auto tree = [&](std::uint16_t* models, unsigned bits) {
-        std::uint32_t symbol = 1;
-        for (unsigned i = 0; i < bits; ++i) symbol = symbol << 1 | tree_bit(models[symbol]);
-        return symbol - (1u << bits);
-    };
-    auto reverse_tree = [&](std::uint16_t* models, unsigned bits) {
-        std::uint32_t symbol = 1;
-        std::uint32_t value = 0;
-        for (unsigned i = 0; i < bits; ++i) {
-            const std::uint32_t bit = tree_bit(models[symbol]);
-            symbol = symbol << 1 | bit;
-            value |= bit << i;
-        }
-        return value;
-    };
-    // A length minus `min_match`.
-    auto length = [&](std::uint16_t* coder, std::uint32_t position_state) {
-        if (!decide(coder[length_choice])) return tree(coder + length_low + position_state * 8, 3);
-        if (!decide(coder[length_choice2])) return 8 + tree(coder + length_mid + position_state * 8, 3);
-        return 16 + tree(coder + length_high, 8);
-    };
-    // A new distance minus one, from a length minus `min_match`.
-    auto distance = [&](std::uint32_t short_length) {
-        const std::uint32_t slot =
-            tree(probs + slot_at + std::min(short_length, length_states - 1) * distance_slots, 6);
-        if (slot < 4) return slot;
-        const unsigned footer = (slot >> 1) - 1;
-        std::uint32_t value = (2 | (slot & 1)) << footer;
-        if (slot < model_slot_end) return value + reverse_tree(probs + special_at + value - slot - 1, footer);
-        // Direct bits, each half the range: the sign of code - range/2
-        // tells the bit, and restores the code where it is 0.
-        std::uint32_t direct = 0;
-        for (unsigned n = footer - align_bits; n > 0; --n) {
-            range >>= 1;
-            code -= range;
-            const std::uint32_t zero = 0u - (code >> 31);
-            code += range & zero;
-            direct = (direct << 1) + (zero + 1);
-            normalize();
-        }
-        return value + (direct << align_bits) + reverse_tree(probs + align_at, align_bits);
-    };
-    // The byte `distance` back, wrapping round the ring; the distance is
-    // checked.
-    auto back = [&](std::uint32_t distance) {
-        const auto offset = static_cast<std::uint32_t>(out - base);
-        return base[offset >= distance ? offset - distance : offset + ring_size - distance];
-    };
     auto put = [&](std::uint8_t byte) {
         *out++ = byte;
         if constexpr (careful)
-            if (out == ring_end) out = ring.wrap();
+            if (out == base + ring_size) out = ring.wrap();
     };
 
     do {
         const auto offset = static_cast<std::uint32_t>(out - base);
         const std::uint32_t position_state = offset & position_mask;
-        if (!decide(probs[is_match_at + state * position_states + position_state])) {
+        if (!rc.decide(probs[is_match_at + state * position_states + position_state])) {
             if constexpr (careful)
                 if (remaining == 0) fail("data longer than the declared size");
-            std::uint16_t* const literal = probs + literal_at +
-                                           literal_models * (((offset & literal_position_mask) << literal_context) +
-                                                             (std::uint32_t{out[-1]} >> context_shift));
+            const std::uint32_t context = ((offset & literal_position_mask) << literal_context) +
+                                          (std::uint32_t{out[-1]} >> (8 - literal_context));
+            std::uint16_t* const literal = probs + literal_at + literal_models * context;
             std::uint32_t symbol = 1;
             if (state < literal_states) {
-                do symbol = symbol << 1 | tree_bit(literal[symbol]);
+                do symbol = symbol << 1 | rc.bit(literal[symbol]);
                 while (symbol < 0x100);
             } else {
                 // The byte at the last distance steers the first bits
                 // while they agree with it.
-                std::uint32_t match = back(rep0 + 1);
+                std::uint32_t match = back(base, offset, ring_size, rep0 + 1);
                 std::uint32_t agree = 0x100;
                 do {
                     match <<= 1;
                     const std::uint32_t match_bit = match & agree;
-                    const std::uint32_t bit = tree_bit(literal[agree + match_bit + symbol]);
-                    symbol = symbol << 1 | bit;
-                    agree &= match_bit ^ (bit - 1);
+                    const std::uint32_t b = rc.bit(literal[agree + match_bit + symbol]);
+                    symbol = symbol << 1 | b;
+                    agree &= match_bit ^ (b - 1);
                 } while (symbol < 0x100);
             }
             put(static_cast<std::uint8_t>(symbol));
@@ -479,13 +348,13 @@ decompressor::outcome decompressor::run(cursor& at, const std::uint8_t* const ou
         // history. Earlier distances were checked when they were new.
         const std::uint32_t decoded = offset + lap;
         std::uint32_t short_length;
-        if (!decide(probs[is_rep_at + state])) {
+        if (!rc.decide(probs[is_rep_at + state])) {
             rep3 = rep2;
             rep2 = rep1;
             rep1 = rep0;
-            short_length = length(probs + match_length_at, position_state);
+            short_length = rc.length(probs + match_length_at, position_state);
             state = state < literal_states ? 7 : 10;
-            rep0 = distance(short_length);
+            rep0 = rc.distance(probs, short_length);
             if (rep0 == 0xFFFFFFFF) {
                 save();
                 return outcome::marker;
@@ -493,20 +362,20 @@ decompressor::outcome decompressor::run(cursor& at, const std::uint8_t* const ou
             if (rep0 >= decoded || rep0 >= farthest) distance_fault(rep0, decoded);
         } else {
             if (decoded == 0) fail("match distance beyond the decoded data");
-            if (!decide(probs[is_rep0_at + state])) {
-                if (!decide(probs[is_rep0_long_at + state * position_states + position_state])) {
+            if (!rc.decide(probs[is_rep0_at + state])) {
+                if (!rc.decide(probs[is_rep0_long_at + state * position_states + position_state])) {
                     if constexpr (careful)
                         if (remaining == 0) fail("data longer than the declared size");
                     state = state < literal_states ? 9 : 11;
-                    put(back(rep0 + 1));
+                    put(back(base, offset, ring_size, rep0 + 1));
                     continue;
                 }
             } else {
                 std::uint32_t distance;
-                if (!decide(probs[is_rep1_at + state])) {
+                if (!rc.decide(probs[is_rep1_at + state])) {
                     distance = rep1;
                 } else {
-                    if (!decide(probs[is_rep2_at + state])) {
+                    if (!rc.decide(probs[is_rep2_at + state])) {
                         distance = rep2;
                     } else {
                         distance = rep3;
@@ -517,21 +386,22 @@ decompressor::outcome decompressor::run(cursor& at, const std::uint8_t* const ou
                 rep1 = rep0;
                 rep0 = distance;
             }
-            short_length = length(probs + rep_length_at, position_state);
+            short_length = rc.length(probs + rep_length_at, position_state);
             state = state < literal_states ? 8 : 11;
         }
 
         const std::uint32_t match_length = short_length + min_match;
         if constexpr (careful) {
             if (match_length > remaining) fail("data longer than the declared size");
-            for (std::uint32_t i = 0; i < match_length; ++i) put(back(rep0 + 1));
+            for (std::uint32_t i = 0; i < match_length; ++i)
+                put(back(base, static_cast<std::uint32_t>(out - base), ring_size, rep0 + 1));
         } else {
             if (rep0 < offset)
                 out = copy_match(out, rep0 + 1, match_length);
             else
                 out = copy_wrapped(out, rep0 + 1, match_length, ring);
         }
-    } while (!careful && in < in_fast_end && out < out_fast_end);
+    } while (!careful && rc.in < in_fast_end && out < out_fast_end);
 
     save();
     return outcome::going;

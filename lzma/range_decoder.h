@@ -66,6 +66,15 @@ constexpr std::uint32_t rep_length_at = match_length_at + length_models;
 constexpr std::uint32_t literal_at = rep_length_at + length_models;
 constexpr std::uint32_t literal_models = 0x300;  // 256 plain, 2 * 256 matched
 static_assert(literal_at == 1846, "the fixed models, as the decompressor's header states them");
+// The trees' early loads past their last model stay in the table: the
+// last length state's slots reach into the special models, the repeat
+// lengths' high tree into the literals (a literal tree's reach into its
+// own matched models).
+static_assert(slot_at + (length_states - 1) * distance_slots + 2 * distance_slots - 1 < align_at,
+              "the slot trees' early loads stay in the table");
+static_assert(rep_length_at + length_high + 2 * 256 - 1 < literal_at + literal_models,
+              "the length trees' early loads stay in the table");
+static_assert(2 * 256 - 1 < literal_models, "a literal tree's early loads stay in its coder");
 // The largest index of slot 13's tree: base 96, 5 bits.
 static_assert((3u << 5) - 13 - 1 + (1u << 5) - 1 < special_models, "the special trees fit their models");
 
@@ -122,11 +131,30 @@ struct range_decoder {
     }
 
     // `bits` bits, most significant first, each model chosen by the bits
-    // before it.
+    // before it. Both models the next bit may use are loaded before this
+    // bit is known, which takes the load off the chain from one bit to the
+    // next. The last bit's loads read models 2^bits to 2^(bits+1) - 1,
+    // which lie in the table for every tree: a literal's matched models,
+    // the next length state's slots or the special models, the next
+    // position state's lengths or the next coder (the literals after the
+    // repeat lengths' high tree).
     template <unsigned bits>
     [[gnu::always_inline]] std::uint32_t tree(std::uint16_t* models) {
         std::uint32_t symbol = 1;
-        for (unsigned i = 0; i < bits; ++i) symbol = symbol << 1 | bit(models[symbol]);
+        std::uint32_t prob = models[1];
+        do {
+            const std::uint32_t if_zero = models[symbol * 2];
+            const std::uint32_t if_one = models[symbol * 2 + 1];
+            const std::uint32_t bound = (range >> models::probability_bits) * prob;
+            const std::uint32_t mask = 0u - static_cast<std::uint32_t>(code >= bound);
+            range = mask ? range - bound : bound;
+            code -= bound & mask;
+            const auto toward = static_cast<std::int32_t>(prob - (~mask & models::probability_max));
+            models[symbol] = static_cast<std::uint16_t>(prob - static_cast<std::uint32_t>(toward >> models::move_bits));
+            normalize();
+            symbol = symbol << 1 | (mask & 1);
+            prob = mask ? if_one : if_zero;
+        } while (symbol < (1u << bits));
         return symbol - (1u << bits);
     }
 

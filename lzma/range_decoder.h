@@ -139,18 +139,18 @@ struct range_decoder {
     // position state's lengths or the next coder (the literals after the
     // repeat lengths' high tree).
     template <unsigned bits>
-    [[gnu::always_inline]] std::uint32_t tree(std::uint16_t* models) {
+    [[gnu::always_inline]] std::uint32_t tree(std::uint16_t* probs) {
         std::uint32_t symbol = 1;
-        std::uint32_t prob = models[1];
+        std::uint32_t prob = probs[1];
         do {
-            const std::uint32_t if_zero = models[symbol * 2];
-            const std::uint32_t if_one = models[symbol * 2 + 1];
+            const std::uint32_t if_zero = probs[symbol * 2];
+            const std::uint32_t if_one = probs[symbol * 2 + 1];
             const std::uint32_t bound = (range >> models::probability_bits) * prob;
             const std::uint32_t mask = 0u - static_cast<std::uint32_t>(code >= bound);
             range = mask ? range - bound : bound;
             code -= bound & mask;
             const auto toward = static_cast<std::int32_t>(prob - (~mask & models::probability_max));
-            models[symbol] = static_cast<std::uint16_t>(prob - static_cast<std::uint32_t>(toward >> models::move_bits));
+            probs[symbol] = static_cast<std::uint16_t>(prob - static_cast<std::uint32_t>(toward >> models::move_bits));
             normalize();
             symbol = symbol << 1 | (mask & 1);
             prob = mask ? if_one : if_zero;
@@ -159,11 +159,11 @@ struct range_decoder {
     }
 
     // `bits` bits, least significant first.
-    [[gnu::always_inline]] std::uint32_t reverse_tree(std::uint16_t* models, unsigned bits) {
+    [[gnu::always_inline]] std::uint32_t reverse_tree(std::uint16_t* probs, unsigned bits) {
         std::uint32_t symbol = 1;
         std::uint32_t value = 0;
         for (unsigned i = 0; i < bits; ++i) {
-            const std::uint32_t b = bit(models[symbol]);
+            const std::uint32_t b = bit(probs[symbol]);
             symbol = symbol << 1 | b;
             value |= b << i;
         }

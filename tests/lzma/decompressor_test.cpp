@@ -235,4 +235,29 @@ TEST(decompressor, random_streams_through_a_wrapping_dictionary) {
     }
 }
 
+// Counts the calls it gets and keeps nothing.
+class call_counting_output : public stream::output {
+public:
+    using stream::output::write;
+    void write(const void*, std::uint32_t length) override {
+        ++writes;
+        total += length;
+    }
+    void put(int) override { ++puts; }
+    stream::size_type position() override { return total; }
+    std::uint64_t writes = 0, puts = 0, total = 0;
+};
+
+TEST(decompressor, output_goes_to_the_target_a_ring_at_a_time) {
+    const built b = random_stream(3, 3, 0, 2, 200000, false);
+    stream::array_input source(b.stream.compressed.data(), static_cast<std::uint32_t>(b.stream.compressed.size()));
+    algorithm::lzma::decompressor d(source, lzma_test::properties_of(b.stream), b.stream.size, false);
+    call_counting_output target;
+    EXPECT_EQ(d.copy_to(target), b.data.size());
+    EXPECT_EQ(target.total, b.data.size());
+    EXPECT_EQ(target.puts, 0u);
+    // A 4 KiB dictionary: one write per lap of its ring, and the rest.
+    EXPECT_LE(target.writes, b.data.size() / 4096 + 1);
+}
+
 }  // namespace

@@ -7,7 +7,7 @@ packages=(
   cmake make g++ clang lld llvm libclang-rt-14-dev clang-format
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64
   wine64 xvfb xdotool imagemagick x11-utils
-  googletest libbenchmark-dev zlib1g-dev libdeflate-dev libzstd-dev zstd
+  googletest libbenchmark-dev zlib1g-dev libdeflate-dev libzstd-dev zstd liblzma-dev
   zip unzip p7zip-full libarchive-tools python3 file
   osslsigncode openssl libssl-dev icoutils python3-pefile
 )

@@ -109,6 +109,16 @@ void entry_writer::close_file(io::file& target, io::time modified, std::uint32_t
     target.data_fork().close(true);
 }
 
+void entry_writer::discard_file(const io::path& name, io::file& target) noexcept {
+    target.data_fork().close(false);
+    try {
+        chain_.reach(name.parent(), false).remove(target.path().components().back());
+    } catch (...) {
+        // Nothing more can be done about it: the error that led here is the
+        // one to report.
+    }
+}
+
 void entry_writer::link(const io::path& name, const std::string& target) {
     const io::folder_handle& folder = parent_of(name);
     if (!folder.create_link(name.components().back(), target, true))

@@ -36,6 +36,9 @@ public:
     // Gives the open file its time and mode (0: none) by its handle and
     // closes it; a failing close is an error.
     void close_file(io::file& target, io::time modified, std::uint32_t mode);
+    // Closes and removes a file that did not come out whole, by its name in
+    // its folder (never through a link); never raises.
+    void discard_file(const io::path& name, io::file& target) noexcept;
     // A symbolic link `name` holding `target`, replacing a file or link.
     void link(const io::path& name, const std::string& target);
     // The times and modes of the folders written.

@@ -97,12 +97,20 @@ void extractor::extract_file(archive& directory, const local_header& header, con
         reader.prepare(input, passphrase);
 
         writer.create_file(name, target);
-        stream::fork_output output(target.data_fork());
-        progress_forward forward(*this);
-        stream::progress_input counted(input, &forward, input.position(), progress_step);
-        reader.process(counted, output);
-        writer.close_file(target, fields.modified, record.unix_mode() & io::item_info::permission_bits);
-        counted.finish();
+        try {
+            stream::fork_output output(target.data_fork());
+            progress_forward forward(*this);
+            stream::progress_input counted(input, &forward, input.position(), progress_step);
+            reader.process(counted, output);
+            writer.close_file(target, fields.modified, record.unix_mode() & io::item_info::permission_bits);
+            counted.finish();
+        } catch (...) {
+            // A file that did not come out whole (damaged data, a failed
+            // authentication, a full disk, a cancel) is not left behind as
+            // if it had.
+            writer.discard_file(name, target);
+            throw;
+        }
     });
 }
 

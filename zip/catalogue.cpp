@@ -8,6 +8,7 @@
 #include "stream/vector_output.h"
 #include "zip/item_reader.h"
 #include "zip/local_header.h"
+#include "zip/method.h"
 #include "zip/records.h"
 #include "zip/settings.h"
 
@@ -97,9 +98,9 @@ std::string catalogue::local_time_text(io::time modified) {
 }
 
 std::string catalogue::method_name(std::uint16_t method) {
-    if (method == records::stored) return "stored";
-    if (method == records::deflated) return "deflated";
-    return "method " + std::to_string(method);
+    // The name of a method this reader decodes, the number of any other.
+    const zip::method* known = find_method(method);
+    return known ? known->name : "method " + std::to_string(method);
 }
 
 std::string catalogue::link_target(archive& directory, const central_header& entry) {
@@ -133,7 +134,7 @@ void catalogue::list(stream::output& out) {
         const entry_fields& fields = entry.fields;
         line shown_entry;
         shown_entry << right_aligned(std::to_string(fields.uncompressed_size), 12) << "  "
-                    << right_aligned(method_name(fields.method), 8) << "  " << local_time_text(fields.modified)
+                    << right_aligned(method_name(fields.data_method()), 8) << "  " << local_time_text(fields.modified)
                     << (fields.encrypted() ? "        yes  " : "         no  ");
         if (modes) shown_entry << (entry.unix_mode() != 0 ? mode_text(entry.unix_mode()) : "          ") << "  ";
         shown_entry << shown(fields.name_text);
@@ -201,7 +202,7 @@ void catalogue::refused_line(const refusal& found, const central_header& entry, 
             (line() << "UNSAFE NAME: " << (found.shown.empty() ? name : found.shown)).to(out);
             break;
         case refusal::kind::unsupported:
-            (line() << "UNSUPPORTED (" << method_name(entry.fields.method) << "): " << name).to(out);
+            (line() << "UNSUPPORTED (" << method_name(entry.fields.data_method()) << "): " << name).to(out);
             break;
         default:
             (line() << "DAMAGED: " << name << ": " << un::display_text(found.failure)).to(out);

@@ -35,6 +35,7 @@ std::uint32_t central_header::read(stream::input& input, bool strict) {
     comment = read_string(input, comment_length, comment_length, strict);
     fields.set_name(name_bytes);
     fields.read_zip64(&local_header_offset, &disk_number_start, "format::zip::central_header");
+    fields.read_aes("format::zip::central_header");
     fields.read_exact_time();
     return static_cast<std::uint32_t>(input.position() - start);
 }

@@ -60,13 +60,32 @@ bool plain_ascii(const std::string& bytes) {
 
 bool known_method(std::uint16_t method) {
     const auto value = static_cast<std::int16_t>(method);
-    return value <= 10 && value != 7;
+    return (value <= 10 && value != 7) || find_method(method) != nullptr || method == records::aes_encrypted;
 }
 
-bool readable_version(std::uint16_t version_needed) { return (version_needed & 0xFF) <= entry_fields::highest_version; }
+bool readable_version(const entry_fields& fields) {
+    const method* decoder = find_method(fields.data_method());
+    const bool later = fields.aes() || (decoder && decoder->later);
+    return (fields.version_needed & 0xFF) <=
+           (later ? entry_fields::highest_later_version : entry_fields::highest_version);
+}
 
 bool supported(const entry_fields& fields) {
-    return find_method(fields.method) != nullptr && readable_version(fields.version_needed);
+    return find_method(fields.data_method()) != nullptr && readable_version(fields);
+}
+
+void entry_fields::read_aes(const char* where) {
+    std::string data;
+    if (method != records::aes_encrypted || !find_extra(extra, records::aes_extra, data)) return;
+    const std::uint32_t version = data.size() >= 2 ? le16(data, 0) : 0;
+    if (data.size() != records::aes_extra_len || (version != 1 && version != 2) || data[2] != 'A' || data[3] != 'E')
+        throw format::exception("bad AES extra field", where);
+    const auto strength = static_cast<std::uint8_t>(data[4]);
+    if (strength < 1 || strength > 3)
+        throw format::exception("unknown AES strength " + std::to_string(strength), where);
+    aes_version = static_cast<std::uint16_t>(version);
+    aes_strength = strength;
+    aes_method = static_cast<std::uint16_t>(le16(data, 5));
 }
 
 // Well-formed UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.

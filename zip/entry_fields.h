@@ -18,8 +18,11 @@ namespace format::zip {
 
 struct entry_fields {
     // The highest "version needed to extract" this reader accepts (its low
-    // byte: the high byte is not part of the version): 4.5, Zip64.
+    // byte: the high byte is not part of the version): 4.5, Zip64, for
+    // stored and deflated entries; 6.3 for the methods and the encryption
+    // that came with it (zip/method.cpp).
     static constexpr std::uint16_t highest_version = 45;
+    static constexpr std::uint16_t highest_later_version = 63;
 
     // Reads the fixed fields from `version_needed` through
     // `uncompressed_size`, the order both records share.
@@ -39,7 +42,16 @@ struct entry_fields {
     // two readings of the extended timestamp apart) and sets `exact_time`.
     void read_exact_time();
 
+    // The AES extra field (0x9901) of an entry of method 99: its vendor
+    // version (AE-1, AE-2), strength and the method of the decrypted data.
+    // A field of the wrong length or an unknown strength throws "bad AES
+    // extra field" from `where`.
+    void read_aes(const char* where);
+
     bool encrypted() const { return flags & records::encrypted_flag; }
+    bool aes() const { return aes_strength != 0; }
+    // The method the data is decoded with, once decrypted.
+    std::uint16_t data_method() const { return aes() ? aes_method : method; }
     bool has_descriptor() const { return flags & records::descriptor_flag; }
 
     // Entry name bytes as their writer meant them: UTF-8 when flag bit 11 says
@@ -73,14 +85,20 @@ struct entry_fields {
     bool zip64 = false;
     // `modified` came from an extra field, not from the DOS fields.
     bool exact_time = false;
+    // WinZip AES: 1 to 3 (AES-128, -192, -256), 0 when not; AE-1 or AE-2.
+    std::uint8_t aes_strength = 0;
+    std::uint16_t aes_version = 0;
+    std::uint16_t aes_method = 0;
 };
 
 // Whether a method, taken as a signed 16-bit number, is one the format
-// defines at all (0 to 6, 8 to 10, and every negative value): a record with
-// another is not a record of an entry.
+// defines at all and this reader knows of (0 to 6, 8 to 10, every negative
+// value, the later methods it decodes and AES): a record with another is
+// not a record of an entry.
 bool known_method(std::uint16_t method);
-// Whether "version needed to extract" asks for no more than this reader has.
-bool readable_version(std::uint16_t version_needed);
+// Whether "version needed to extract" asks for no more than this reader has
+// for the entry's method and encryption.
+bool readable_version(const entry_fields& fields);
 // What this reader extracts: stored and deflated data of a readable version.
 // The directory scan refuses an archive with any other entry before anything
 // is written, and the item reader and the listing programs ask the same.

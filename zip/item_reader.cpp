@@ -64,9 +64,10 @@ void item_reader::prepare(stream::input& input, const std::string& passphrase) {
 stream::size_type item_reader::process(stream::input& input, stream::output& output) {
     const stream::size_type start = output.position();
     const entry_fields& entry = header_->fields;
-    const method* decoder_method = supported(entry) ? find_method(entry.method) : nullptr;
+    const std::uint16_t number = entry.data_method();
+    const method* decoder_method = supported(entry) ? find_method(number) : nullptr;
     if (decoder_method == nullptr)
-        fail("unsupported compression method " + std::to_string(entry.method) + " (" + method_name(entry.method) + ")");
+        fail("unsupported compression method " + std::to_string(number) + " (" + method_name(number) + ")");
     algorithm::crc32 digest;
     stream::digesting_output digesting(output, digest);
     declared_size_output checked(digesting, entry.uncompressed_size);
@@ -83,6 +84,9 @@ stream::size_type item_reader::process(stream::input& input, stream::output& out
     // other, so that nothing beyond its data is read ahead and left
     // decrypted in the decrypting input.
     const stream::size_type overhead = cipher_ ? cipher_->header_size() + cipher_->trailer_size() : 0;
+    // A cipher whose code follows the data needs all its bytes there.
+    if (cipher_ && cipher_->trailer_size() != 0 && entry.compressed_size < overhead && !unknown_size)
+        fail("compressed size shorter than the encryption's own bytes");
     const stream::size_type data_size = entry.compressed_size >= overhead ? entry.compressed_size - overhead : 0;
 
     stream::limited_input limited(input, data_size);
@@ -92,7 +96,7 @@ stream::size_type item_reader::process(stream::input& input, stream::output& out
     if (cipher_) source = &decrypted;
 
     const stream::size_type before = input.position();
-    decoder_method->open({*source, data_size, entry.uncompressed_size, unknown_size})->decode(checked);
+    decoder_method->open({*source, data_size, entry.uncompressed_size, unknown_size, entry.flags})->decode(checked);
     output.flush();
     if (checked.left() != 0) fail("data shorter than its declared size");
     // The trailer and the descriptor follow the whole compressed size, also

@@ -6,8 +6,7 @@
 namespace format::zip {
 
 bool local_header::valid() const {
-    return signature_is(signature, records::local_signature) && known_method(fields.method) &&
-           readable_version(fields.version_needed);
+    return signature_is(signature, records::local_signature) && known_method(fields.method) && readable_version(fields);
 }
 
 std::uint32_t local_header::read(stream::input& input, bool strict) {
@@ -23,6 +22,7 @@ std::uint32_t local_header::read(stream::input& input, bool strict) {
     fields.extra = read_string(input, extra_length, extra_length, strict);
     fields.set_name(name_bytes);
     fields.read_zip64(nullptr, nullptr, "format::zip::local_header");
+    fields.read_aes("format::zip::local_header");
     fields.read_exact_time();
     return static_cast<std::uint32_t>(input.position() - start);
 }

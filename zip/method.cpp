@@ -7,8 +7,9 @@ namespace format::zip {
 namespace {
 
 constexpr method decoded[] = {
-    {records::stored, "stored", open_stored},
-    {records::deflated, "deflated", open_deflated},
+    {records::stored, "stored", open_stored, false},          {records::deflated, "deflated", open_deflated, false},
+    {records::deflate64, "Deflate64", open_deflate64, false}, {records::lzma, "LZMA", open_lzma, true},
+    {records::zstandard, "Zstandard", open_zstd, true},
 };
 
 // Names of the methods the format defines, decoded here or not.

@@ -24,6 +24,7 @@ struct decoding {
     stream::size_type stored_size;
     stream::size_type declared_size;
     bool give_back;
+    std::uint16_t flags;  // the entry's general purpose flags
 };
 
 class entry_decoder {
@@ -42,6 +43,9 @@ struct method {
     std::uint16_t number;
     const char* name;
     std::unique_ptr<entry_decoder> (*open)(const decoding& given);
+    // Its entries may need version 6.3 to extract (it came with that
+    // version of the format).
+    bool later;
 };
 
 // The method of that number that this reader decodes; null for any other.
@@ -53,5 +57,8 @@ std::string method_name(std::uint16_t number);
 // The decoders, one file each.
 std::unique_ptr<entry_decoder> open_stored(const decoding& given);
 std::unique_ptr<entry_decoder> open_deflated(const decoding& given);
+std::unique_ptr<entry_decoder> open_deflate64(const decoding& given);
+std::unique_ptr<entry_decoder> open_lzma(const decoding& given);
+std::unique_ptr<entry_decoder> open_zstd(const decoding& given);
 
 }  // namespace format::zip

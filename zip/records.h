@@ -117,10 +117,17 @@ constexpr std::uint32_t zip64_u32 = 0xFFFFFFFF;
 constexpr std::uint16_t encrypted_flag = 1 << 0;
 constexpr std::uint16_t descriptor_flag = 1 << 3;
 constexpr std::uint16_t utf8_flag = 1 << 11;
+// Of an LZMA entry: its data ends with an end-of-stream marker.
+constexpr std::uint16_t lzma_end_marker_flag = 1 << 1;
 
 // Compression methods.
 constexpr std::uint16_t stored = 0;
 constexpr std::uint16_t deflated = 8;
+constexpr std::uint16_t deflate64 = 9;
+constexpr std::uint16_t lzma = 14;
+constexpr std::uint16_t zstandard = 93;
+// WinZip's AES encryption: the real method is in the AES extra field.
+constexpr std::uint16_t aes_encrypted = 99;
 
 // Extra field blocks: a 2-byte tag and a 2-byte length in front of each.
 constexpr std::uint32_t extra_block_header_len = 4;
@@ -128,6 +135,11 @@ constexpr std::uint16_t zip64_extra = 0x0001;
 constexpr std::uint16_t ntfs_extra = 0x000A;
 constexpr std::uint16_t unix_time_extra = 0x5455;  // "UT"
 constexpr std::uint16_t unicode_path_extra = 0x7075;
+// WinZip AES: vendor version (2 bytes: 1 for AE-1, 2 for AE-2), vendor
+// "AE", strength (1 byte: 1, 2, 3 for AES-128, -192, -256), the method of
+// the data once decrypted (2 bytes).
+constexpr std::uint16_t aes_extra = 0x9901;
+constexpr std::uint32_t aes_extra_len = 7;
 
 // "Version made by": the high byte names the system whose attributes the
 // external attributes hold.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "stream/vector_output.h"
+#include "zip/entry_cipher.h"
 #include "zip/item_reader.h"
 #include "zip/method.h"
 
@@ -127,6 +128,16 @@ bool survey::check_local_header(const central_header& record, std::uint64_t inde
                    quoted(header.fields.stored_name) + " differ");
         if (unsafe) refusals_.back().shown = printable(header.fields.name_text);
         return false;
+    }
+    // The cipher's own bytes are part of the compressed size.
+    if (const auto cipher = open_cipher(header.fields)) {
+        const std::uint64_t overhead = std::uint64_t{cipher->header_size()} + cipher->trailer_size();
+        const bool unknown = header.fields.has_descriptor() && header.fields.compressed_size == 0;
+        if (cipher->trailer_size() != 0 && header.fields.compressed_size < overhead && !unknown) {
+            refuse(refusal::kind::damaged, index, "compressed size shorter than the encryption's own bytes",
+                   printable(fields.name_text));
+            return false;
+        }
     }
     // Sizes that differ would write other bytes than the listing and the
     // test show. Refused after the overlap check, which looks at the bytes

@@ -1,5 +1,7 @@
 #include "app/entry.h"
 
+#include <new>
+
 #include "app/destination_dialog.h"
 #include "app/driver.h"
 #include "app/host.h"
@@ -206,6 +208,23 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     return run_installed(extraction, settings, chosen, destination, temporary);
 }
 
+// Shows the one message of a failed run where the run shows its text;
+// false when even that failed.
+bool shown(const std::string& text, bool printing) noexcept {
+    try {
+        if (printing) {
+            report out(true);
+            out.write(text + "\n");
+            out.finish();
+        } else {
+            host::show_error(text);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
 
 int entry::run(const std::vector<any::string>& arguments) {
@@ -244,18 +263,10 @@ int entry::run(const std::vector<any::string>& arguments) {
     } catch (const evacuation&) {
         return cancelled;
     } catch (const un::exception& failure) {
-        try {
-            if (printing) {
-                report out(true);
-                out.write(un::display_text(failure) + "\n");
-                out.finish();
-            } else {
-                host::show_error(un::display_text(failure));
-            }
-        } catch (...) {
-            return aborted;
-        }
-        return failed;
+        return shown(un::display_text(failure), printing) ? failed : aborted;
+    } catch (const std::bad_alloc&) {
+        shown("out of memory", printing);
+        return aborted;
     } catch (...) {
         return aborted;
     }

@@ -242,7 +242,7 @@ run blocked "$work/blocker-file/inside\n" "$work/one.sfx"
 expect "a destination below a file" 2 \
   "Extract to: [$work/blocked] "$'\n'"quillon::self::entry exception: cannot make the folder \"$work/blocker-file/inside\": \"$work/blocker-file\" is a file, not a folder."
 
-# -- exit 3: out of memory ends without a message. The smallest address
+# -- exit 3: out of memory ends with that message. The smallest address
 # space limit under which a small archive extracts is too small for the
 # entry list of 65535 records.
 sfx many.sfx many.zip
@@ -253,7 +253,7 @@ for candidate in $(seq 4000 400 40000); do
 done
 if [ -n "$limit" ]; then
   run oom "" bash -c "ulimit -v $limit; exec \"$work/many.sfx\" -q"
-  expect "out of memory (address space limited to $limit KiB)" 3 ""
+  expect "out of memory (address space limited to $limit KiB)" 3 "out of memory"
 else
   fail "no address space limit lets the stub run"
 fi

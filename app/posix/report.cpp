@@ -4,6 +4,9 @@
 
 #include <cerrno>
 
+#include "io/path.h"
+#include "io/system_error.h"
+
 namespace quillon::self {
 
 namespace {
@@ -31,6 +34,9 @@ void report::put(int byte) {
     write(&c, 1);
 }
 
+// A listing that did not reach its file (a full disk, a closed terminal) is
+// a failure of the run, said on standard error; a closed pipe is not: nobody
+// reads on, as when the listing goes through `head`.
 void report::flush() {
     const int target = error_ ? STDERR_FILENO : STDOUT_FILENO;
     const char* next = pending_.data();
@@ -38,7 +44,13 @@ void report::flush() {
     while (left != 0) {
         const ssize_t done = ::write(target, next, left);
         if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) break;  // a closed pipe: nobody reads on
+        if (done <= 0) {
+            pending_.clear();
+            if (done == 0) errno = EIO;
+            io::raise_system_error(io::path(any::string(error_ ? "standard error" : "standard output")),
+                                   "cannot write", "self::report");
+            return;
+        }
         next += done, left -= static_cast<std::size_t>(done);
     }
     pending_.clear();

@@ -8,24 +8,17 @@
 # are refused before anything is written.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
 bin=$(cd "${QUILLON_BINARY_DIR:-$source_dir/build/native}/bin" && pwd)
 stub="$bin/quillon-sfx"
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
-work=$(mktemp -d)
-trap 'chattr -R -i "$work" 2>/dev/null; chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
+at_exit 'chattr -R -i "$work" 2>/dev/null'
 said() { sed 's/^/    stderr: /' "$work/err" | tail -6; }
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; said; fi
-}
+show_failure() { said; }
 
 # The temporary folders the stub makes go here, so that what it leaves is seen.
 export TMPDIR="$work/tmp"
@@ -178,7 +171,7 @@ refused() {  # refused NAME SETTINGS EXPECTED-TEXT
   installer bad "${header}$2"
   run bad "" -q
   if [ "$code" = 2 ] && grep -qF -- "$3" err && [ -z "$(ls -A here)" ] && [ -z "$(temporaries)" ]; then pass; else
-    fail "$1 (exit $code; left: $(ls -A here) $(temporaries))"; said; fi
+    fail "$1 (exit $code; left: $(ls -A here) $(temporaries))"; fi
 }
 refused "an unknown key" "colour=red" 'format::zip::settings exception: unknown key "colour".'
 refused "a run path that is no entry" "run=missing.sh" 'format::zip::archive exception: the program to run, "missing.sh", is not a file of the archive.'
@@ -293,5 +286,4 @@ if [ -x "$pack" ]; then
   done
 fi
 
-echo "installer_posix: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

@@ -13,6 +13,7 @@
 # title is copied to docs/screenshots/installer.png.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
@@ -22,14 +23,6 @@ pack="$binary_dir/bin/quillon-pack"
 wine=/usr/lib/wine/wine64
 compiler=x86_64-w64-mingw32-g++-posix
 title="Photo Viewer Setup"
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; fi
-}
 
 missing=""
 [ -f "$stub64" ] || missing+=" $stub64"
@@ -37,9 +30,7 @@ for tool in "$wine" /usr/lib/wine/wineserver Xvfb xdotool import zip "$compiler"
   command -v "$tool" >/dev/null || missing+=" $tool"
 done
 if [ -n "$missing" ]; then
-  echo "SKIPPED: the Windows stub as an installer under Wine; missing:$missing"
-  echo "installer_wine: 0 passed, 0 failed"
-  exit 0
+  skip_all "the Windows stub as an installer under Wine; missing:$missing"
 fi
 
 # shellcheck source=../support/wine_gui.sh
@@ -320,5 +311,4 @@ if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/install
   cp "$work/screenshots/installer.png" "$source_dir/docs/screenshots/installer.png"
 fi
 
-echo "installer_wine: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

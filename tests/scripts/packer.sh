@@ -4,20 +4,12 @@
 # Unix metadata, links, the walk, changing inputs, signals and threads are
 # in packer_inputs.sh; Zip64 in packer_zip64.sh and packer_heavy.sh.
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
-work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-passed=0
 
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
 
 refuses() {  # refuses NAME EXPECTED-TEXT COMMAND...: exit 2, one message, no output file
   local name=$1 expected=$2; shift 2
@@ -176,5 +168,4 @@ echo keep >kept.sfx
 refuses "a failed pack over an existing output" "cannot find" "$pack" --stub /bin/true -o kept.sfx nothing-here
 check "a failed pack keeps the existing output" grep -q keep kept.sfx
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+summary

@@ -8,6 +8,7 @@
 # QUILLON_HEAVY_TESTS=1 (scripts/test.sh sets it); otherwise it reports
 # itself skipped (exit 77).
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 if [ "${QUILLON_HEAVY_TESTS:-0}" != 1 ]; then
   echo "skipped: set QUILLON_HEAVY_TESTS=1 to run the multi-GiB Zip64 tests"
   exit 77
@@ -18,8 +19,6 @@ source_dir=$(cd "${QUILLON_SOURCE_DIR:-.}" && pwd)
 pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
 records="$source_dir/tests/scripts/zip_records.py"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=../support/peer_readers.sh
 . "$source_dir/tests/support/peer_readers.sh"
 
@@ -105,5 +104,4 @@ if [ -x "$stub" ]; then
 fi
 rm -rf many edge x z many*.sfx many*.zip
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+summary

@@ -5,22 +5,14 @@
 # pack, large files streamed in pieces, and the same bytes whatever the
 # number of threads.
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-.}" && pwd)
 pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
 records="$source_dir/tests/scripts/zip_records.py"
-work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
-failures=0
-passed=0
 
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
 
 no_partial() { [ -z "$(ls "$work" | grep -F '.partial-')" ]; }
 
@@ -195,5 +187,4 @@ check "two runs write the same bytes" bash -c "'$pack' --stub /bin/true -o again
 refuses "-j 0" "-j takes a number" "$pack" --stub /bin/true -j 0 -o "$work/refused.sfx" meta
 refuses "-j without a number" "-j takes a number" "$pack" --stub /bin/true -j x -o "$work/refused.sfx" meta
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+summary

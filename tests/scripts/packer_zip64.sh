@@ -5,14 +5,13 @@
 # bsdtar and Python's zipfile read every output. Files of 4 GiB and more,
 # and offsets past 4 GiB, are in packer_heavy.sh.
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-.}" && pwd)
 pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
 records="$source_dir/tests/scripts/zip_records.py"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=../support/peer_readers.sh
 . "$source_dir/tests/support/peer_readers.sh"
 
@@ -48,5 +47,4 @@ if [ -x "$stub" ]; then
   check "the stub extracts an appended Zip64 zip" bash -c "'$pack' -o forced-real.sfx forced.zip && mkdir y && cd y && ../forced-real.sfx -q </dev/null && [ \$(cat f*.txt | wc -l) = 500 ]"
 fi
 
-echo "$passed passed, $failures failed"
-[ $failures -eq 0 ]
+summary

@@ -13,6 +13,7 @@
 # skipped with a message.
 set -uo pipefail
 export LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
@@ -21,14 +22,6 @@ tool="$binary_dir/bin/quillon-resources"
 stub32=${QUILLON_WIN32_STUB:-$source_dir/build/win32/bin/quillon-sfx.exe}
 stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
 python=/usr/bin/python3
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then pass; else fail "$name"; sed 's/^/    /' "$work/last.log" | tail -15; fi
-}
 
 missing=""
 [ -x "$tool" ] || missing+=" $tool"
@@ -37,13 +30,9 @@ for program in wrestool icotool convert x86_64-w64-mingw32-objdump zip unzip oss
 done
 "$python" -c "import pefile" 2>/dev/null || missing+=" python3-pefile"
 if [ -n "$missing" ]; then
-  echo "SKIPPED: the resource editor against peer tools; missing:$missing"
-  echo "pe_resources: 0 passed, 0 failed"
-  exit 0
+  skip_all "the resource editor against peer tools; missing:$missing"
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work"
 
 # An icon of four images: three bitmaps (icotool picks 4-bit colours for
@@ -152,5 +141,4 @@ if [ -f "$stub64" ]; then
   fi
 fi
 
-echo "pe_resources: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

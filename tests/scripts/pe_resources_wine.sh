@@ -10,6 +10,7 @@
 # the test is skipped with a message when it or a tool is missing.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
@@ -17,10 +18,6 @@ binary_dir=${QUILLON_BINARY_DIR:-$source_dir/build/native}
 stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
 tool="$binary_dir/bin/quillon-resources"
 wine=/usr/lib/wine/wine64
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 
 missing=""
 [ -f "$stub64" ] || missing+=" $stub64"
@@ -29,9 +26,7 @@ for program in "$wine" /usr/lib/wine/wineserver Xvfb xdotool zip icotool convert
   command -v "$program" >/dev/null || missing+=" $program"
 done
 if [ -n "$missing" ]; then
-  echo "SKIPPED: the rewritten stub under Wine; missing:$missing"
-  echo "pe_resources_wine: 0 passed, 0 failed"
-  exit 0
+  skip_all "the rewritten stub under Wine; missing:$missing"
 fi
 
 # shellcheck source=../support/wine_gui.sh
@@ -85,5 +80,4 @@ else
 fi
 expect_runs invoker
 
-echo "pe_resources_wine: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

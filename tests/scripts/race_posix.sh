@@ -5,13 +5,11 @@
 # each folder without following a link, so none of the remaining files may
 # land in the other folder, whatever the stub then reports. Three tries.
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 stub="$bin/quillon-sfx"
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work"
-failures=0
 
 python3 - <<'PY'
 import zipfile
@@ -43,14 +41,10 @@ while time.time() < deadline:
 PY
   wait "$stub_pid"
   landed=$(find outside -type f | wc -l)
-  if [ "$landed" != 0 ]; then
-    echo "FAILED: try $try: $landed files written through the swapped link"
-    failures=$((failures + 1))
-  fi
+  if [ "$landed" = 0 ]; then pass; else fail "try $try: $landed files written through the swapped link"; fi
   # What the stub wrote stayed inside the destination.
   inside=$(find dest -type f | wc -l)
   echo "try $try: $inside files inside, $landed outside; $(head -c 200 "$work/err")"
 done
 
-echo "race_posix: $((3 - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

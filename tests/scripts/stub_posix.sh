@@ -6,22 +6,16 @@
 # its exact text, 3 when memory runs out.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 stub="$bin/quillon-sfx"
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
-work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-passed=0
 
-pass() { passed=$((passed + 1)); }
-fail() {  # fail NAME: shows what the last run said
-  echo "FAILED: $1"
+show_failure() {  # what the last run said
   [ -f "$work/err" ] && sed 's/^/    stderr: /' "$work/err" | tail -8
-  failures=$((failures + 1))
 }
 
 # sfx NAME ARCHIVE: the stub with ARCHIVE appended, executable.
@@ -273,5 +267,4 @@ rm -rf tty && mkdir tty
 if [ "$code" = 0 ] && grep -qE "[0-9]+% $work/tty/tree" "$work/tty.log"; then pass; else
   fail "a progress line on a terminal"; tail -c 300 "$work/tty.log" | cat -v; fi
 
-echo "stub_posix: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

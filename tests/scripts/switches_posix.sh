@@ -9,6 +9,7 @@
 # than the window in which an end record is looked for).
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
@@ -18,19 +19,9 @@ pack="$bin/quillon-pack"
 stub32=${QUILLON_WIN32_STUB:-$source_dir/build/win32/bin/quillon-sfx.exe}
 [ -x "$stub" ] || { echo "no stub at $stub"; exit 1; }
 [ -x "$pack" ] || { echo "no packer at $pack"; exit 1; }
-work=$(mktemp -d)
-trap 'chmod -R u+rwx "$work" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-passed=0
 
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
 said() { [ -f "$work/err" ] && sed 's/^/    stderr: /' "$work/err" | tail -8; }  # what the last run said
-check() {  # check NAME CONDITION...: passes when the condition holds
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; fi
-}
 
 # sfx NAME ARCHIVE: the stub with ARCHIVE appended, executable.
 sfx() { cat "$stub" "$2" >"$1" && chmod +x "$1"; }
@@ -258,6 +249,11 @@ expect "-l" 0 ""
 check "-l prints what --list prints" cmp -s "$work/out" pack-list.txt
 check "-l names every entry" bash -c "grep -q '  two/sub/a.txt\$' '$work/out' && grep -q '  two/b.txt\$' '$work/out' && tail -1 '$work/out' | grep -qx '4 entries'"
 check "-l writes nothing" empty_folder list
+"$work/two.sfx" -l >/dev/full 2>"$work/err"
+code=$?
+check "-l on a full disk fails (exit $code)" [ "$code" = 2 ]
+check "-l on a full disk says so" grep -qxF \
+  'self::report exception: cannot write "standard output"; 28 No space left on device.' "$work/err"
 "$pack" --test "$work/two.sfx" >pack-test.txt
 run testing "" "$work/two.sfx" -t
 expect "-t on a good program" 0 ""
@@ -428,5 +424,4 @@ else
   echo "SKIPPED: the forged certificate table: no Windows stub at $stub32"
 fi
 
-echo "switches_posix: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

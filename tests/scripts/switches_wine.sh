@@ -14,6 +14,7 @@
 # docs/screenshots/overwrite.png.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$here/../..}" && pwd)
@@ -22,14 +23,6 @@ stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
 pack="$binary_dir/bin/quillon-pack"
 title="Self-Extracting Archive"
 wine=/usr/lib/wine/wine64
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; fi
-}
 
 missing=""
 [ -f "$stub64" ] || missing+=" $stub64"
@@ -38,9 +31,7 @@ for tool in "$wine" /usr/lib/wine/wineserver Xvfb xdotool import zip python3 oss
   command -v "$tool" >/dev/null || missing+=" $tool"
 done
 if [ -n "$missing" ]; then
-  echo "SKIPPED: the Windows stub's switches under Wine; missing:$missing"
-  echo "switches_wine: 0 passed, 0 failed"
-  exit 0
+  skip_all "the Windows stub's switches under Wine; missing:$missing"
 fi
 
 # shellcheck source=../support/wine_gui.sh
@@ -385,5 +376,4 @@ if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -f "$work/screenshots/overwri
   cp "$work/screenshots/overwrite.png" "$source_dir/docs/screenshots/overwrite.png"
 fi
 
-echo "switches_wine: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

@@ -1,14 +1,6 @@
-# Sourced by the packer's Zip64 scripts (tests/scripts/packer_*.sh): `check`,
-# and the peer tools reading a packed file. Needs $work and $pack; counts
-# into $passed and $failures.
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
+# Sourced by the packer's Zip64 scripts (tests/scripts/packer_*.sh): the
+# peer tools reading a packed file. Needs tests/support/harness.sh sourced
+# and $pack.
 
 # read_by_all NAME FILE: every reader checks every entry of FILE.
 read_by_all() {

@@ -12,6 +12,7 @@
 # docs/screenshots/.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 source_dir=$(cd "${QUILLON_SOURCE_DIR:-$(dirname "$0")/../..}" && pwd)
 binary_dir=${QUILLON_BINARY_DIR:-$source_dir/build/native}
@@ -19,12 +20,6 @@ stub64=${QUILLON_WIN64_STUB:-$source_dir/build/win64/bin/quillon-sfx.exe}
 stub32=${QUILLON_WIN32_STUB:-$source_dir/build/win32/bin/quillon-sfx.exe}
 title="Self-Extracting Archive"
 
-work=$(mktemp -d)
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
-skip() { echo "SKIPPED: $*"; }
 
 # -- the 32-bit product: a PE32 GUI program importing only system DLLs,
 #    whose image ends where its file ends
@@ -47,47 +42,13 @@ else
   skip "no 32-bit product at $stub32"
 fi
 
-missing=""
+missing=$(missing_tools /usr/lib/wine/wine64 /usr/lib/wine/wineserver Xvfb xdotool import zip 7z python3)
 [ -f "$stub64" ] || missing+=" $stub64"
-for tool in /usr/lib/wine/wine64 /usr/lib/wine/wineserver Xvfb xdotool import zip 7z python3; do
-  command -v "$tool" >/dev/null || missing+=" $tool"
-done
-if [ -n "$missing" ]; then
-  skip "the Windows stub under Wine; missing:$missing"
-  rm -rf "$work"
-  echo "stub_wine: $passed passed, $failures failed"
-  [ "$failures" -eq 0 ]
-  exit
-fi
+[ -z "$missing" ] || skip_all "the Windows stub under Wine; missing:$missing"
 
-# A prefix of its own, made from nothing for this run and removed with $work,
-# where Wine draws the windows' captions itself (no window manager runs under
-# Xvfb), and a display of its own. Wine keeps its server's socket in a
-# folder below TMPDIR that the prefix names: every Wine command here runs
-# with TMPDIR in $work, so that the folder is found again and goes too.
-export TMPDIR=$work WINEPREFIX=$work/wine
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-export DISPLAY=":$display"
-cleanup() {
-  /usr/lib/wine/wineserver -k >/dev/null 2>&1
-  /usr/lib/wine/wineserver -w >/dev/null 2>&1
-  kill "$xvfb" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
-# One server for the whole run; wineboot starts the prefix's services, which
-# then live as long as the server, with no output of any test program.
-echo "making the Wine prefix $WINEPREFIX"
-mkdir "$WINEPREFIX"
-/usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
-"$wine" wineboot -i </dev/null >/dev/null 2>&1
-"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
+# shellcheck source=../support/wine_gui.sh
+. "$source_dir/tests/support/wine_gui.sh"
 
 cd "$work"
 sfx() { cat "$stub64" "$2" >"$1"; }
@@ -196,6 +157,47 @@ for archive in infozip 7z python; do
   same_tree "$archive" "$src" "x-$archive"
 done
 
+# -- the later methods and AES encryption, as 7z, Python, bsdtar and the zstd
+#    tool write them: quiet extractions, the passphrase from -p
+(cd "$src" && 7z a -tzip -mm=LZMA -bd ../lzma.zip tree >/dev/null && 7z a -tzip -mm=Deflate64 -bd ../deflate64.zip tree >/dev/null &&
+  7z a -tzip -mem=AES256 -psecret -bd ../aes256.zip tree >/dev/null &&
+  7z a -tzip -mm=LZMA -mem=AES128 -psecret -bd ../aes128.zip tree >/dev/null &&
+  bsdtar --format zip --options zip:encryption=aes256 --passphrase secret -cf ../bsdtar-aes.zip tree)
+python3 - "$src" <<'PY'
+import os, struct, subprocess, sys, zipfile, zlib
+src = sys.argv[1]
+with zipfile.ZipFile(os.path.join(src, "..", "python-lzma.zip"), "w", zipfile.ZIP_LZMA) as archive:
+    for root, folders, files in os.walk(os.path.join(src, "tree")):
+        for name in sorted(folders + files):
+            path = os.path.join(root, name)
+            archive.write(path, os.path.relpath(path, src))
+# Zstandard entries (method 93): each file one frame of the zstd tool.
+out, central, count = bytearray(), bytearray(), 0
+for root, folders, files in os.walk(os.path.join(src, "tree")):
+    for name in sorted(folders) + sorted(files):
+        path = os.path.join(root, name)
+        folder = os.path.isdir(path)
+        raw = b"" if folder else open(path, "rb").read()
+        data = raw if folder else subprocess.run(["zstd", "-q", "-c", path], check=True, capture_output=True).stdout
+        zname = (os.path.relpath(path, src) + ("/" if folder else "")).encode()
+        extra = struct.pack("<HHBI", 0x5455, 5, 1, int(os.path.getmtime(path)))
+        fields = struct.pack("<HHHHHIII", 20 if folder else 63, 0x800, 0 if folder else 93, 0, 0x21,
+                             zlib.crc32(raw), len(data), len(raw))
+        offset = len(out)
+        out += b"PK\x03\x04" + fields + struct.pack("<HH", len(zname), len(extra)) + zname + extra + data
+        central += b"PK\x01\x02" + struct.pack("<H", 0x033F) + fields + struct.pack("<HHHHHII", len(zname), len(extra), 0, 0, 0, 0, offset) + zname + extra
+        count += 1
+out += central + b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, count, count, len(central), len(out), 0)
+open(os.path.join(src, "..", "zstd.zip"), "wb").write(out)
+PY
+echo secret >"$work/secret.txt"
+for archive in lzma deflate64 python-lzma zstd aes256 aes128 bsdtar-aes; do
+  sfx "$archive.exe" "$archive.zip"
+  run "x-$archive" "$work/$archive.exe" -q -p ../secret.txt
+  [ "$code" = 0 ] && pass || fail "$archive: quiet extraction (exit $code)"
+  same_tree "$archive" "$src" "x-$archive"
+done
+
 # -- the error message box: its title, its exact text, OK closes it, exit 2
 cp "$stub64" bare.exe
 start bare "$work/bare.exe" -q
@@ -262,6 +264,32 @@ finish
 [ "$code" = 0 ] && pass || fail "the GUI run ends with exit code 0 (got $code)"
 same_tree "typed destination and passphrase" "$src" gui/typed/dest
 
+# -- AES with the passphrase typed into PASSPHRASE, then a wrong one: its
+#    error box, and nothing written
+for attempt in right wrong; do
+  start "gui-aes-$attempt" "$work/aes256.exe" -d "aes-$attempt"
+  if passphrase=$(window); then
+    point_at "$passphrase"
+    xdotool type --delay 20 "$([ $attempt = right ] && echo secret || echo terces)"
+    xdotool key Return
+  else
+    fail "no PASSPHRASE dialog for AES"
+  fi
+  if [ $attempt = wrong ]; then
+    if box=$(window "$passphrase"); then point_at "$box"; xdotool key Return; else fail "no error box for a wrong AES passphrase"; fi
+  fi
+  finish
+  if [ $attempt = right ]; then
+    [ "$code" = 0 ] && pass || fail "AES with the passphrase typed: exit 0 (got $code)"
+    same_tree "AES with the passphrase typed" "$src" "gui-aes-right/aes-right"
+  else
+    [ "$code" = 2 ] && pass || fail "a wrong AES passphrase: exit 2 (got $code)"
+    [[ "$(box_text)" == "format::zip::aes_cipher exception: bad passphrase: "* ]] && pass ||
+      fail "a wrong AES passphrase: its message ($(box_text))"
+    [ -z "$(find "gui-aes-wrong" -type f)" ] && pass || fail "a wrong AES passphrase writes nothing"
+  fi
+done
+
 # -- a switch that is not exactly "-q" is refused with the usage text, on
 #    standard error when that leads somewhere (here the trace file): exit
 #    code 2 and nothing written (every switch: switches_wine.sh)
@@ -300,5 +328,4 @@ if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -d "$work/screenshots" ]; the
   cp "$work/screenshots/"*.png "$source_dir/docs/screenshots/"
 fi
 
-echo "stub_wine: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

@@ -15,16 +15,20 @@ set(QUILLON_WINDOWS_STUB ${CMAKE_BINARY_DIR}/../win32/bin/quillon-sfx.exe
   CACHE FILEPATH "The Windows stub to install beside the POSIX one (skipped when missing)")
 set(QUILLON_AARCH64_STUB ${CMAKE_BINARY_DIR}/../aarch64/bin/quillon-sfx
   CACHE FILEPATH "The Linux aarch64 stub to install beside the POSIX one (skipped when missing)")
-# Checked when installing, not when configuring: the other builds may come
-# later.
-install(CODE "
-  foreach(stub \"${QUILLON_WINDOWS_STUB}\" \"${QUILLON_AARCH64_STUB}\")
-    if(NOT EXISTS \${stub})
-      message(STATUS \"Not installed (not built): \${stub}\")
-    endif()
-  endforeach()")
-install(PROGRAMS ${QUILLON_WINDOWS_STUB} DESTINATION lib/quillon/windows OPTIONAL)
-install(PROGRAMS ${QUILLON_AARCH64_STUB} DESTINATION lib/quillon/linux-aarch64 OPTIONAL)
+# Looked for when installing, not when configuring: the other builds may
+# come later.
+foreach(stub windows:quillon-sfx.exe:${QUILLON_WINDOWS_STUB} linux-aarch64:quillon-sfx:${QUILLON_AARCH64_STUB})
+  string(REGEX MATCH "^([^:]*):([^:]*):(.*)$" parts ${stub})
+  set(target ${CMAKE_MATCH_1})
+  set(name ${CMAKE_MATCH_2})
+  set(file ${CMAKE_MATCH_3})
+  install(CODE "
+    if(EXISTS \"${file}\")
+      file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/lib/quillon/${target}\" TYPE PROGRAM FILES \"${file}\" RENAME ${name})
+    else()
+      message(STATUS \"Not installed (not built): ${file}\")
+    endif()")
+endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/quillon-pack.1 ${CMAKE_SOURCE_DIR}/docs/man/quillon-sfx.1
   DESTINATION share/man/man1)
 
@@ -41,4 +45,5 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The packer's libraries, found by dpkg-shlibdeps; the stubs are static.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -13,6 +13,7 @@
 #include "io/directory.h"
 #include "io/file.h"
 #include "io/item.h"
+#include "quillon/build_version.h"
 #include "zip/catalogue.h"
 #include "zip/settings.h"
 
@@ -241,9 +242,10 @@ int entry::run(const std::vector<any::string>& arguments) {
             out.finish();
             return failed;
         }
-        if (chosen.what == options::action::help) {
+        if (chosen.what == options::action::help || chosen.what == options::action::version) {
             report out;
-            out.write(options::usage(program_name()));
+            out.write(chosen.what == options::action::help ? options::usage(program_name())
+                                                           : "quillon-sfx " QUILLON_VERSION_TEXT "\n");
             out.finish();
             return done;
         }

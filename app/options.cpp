@@ -16,6 +16,11 @@ options options::parse(const std::vector<any::string>& arguments) {
             help.what = action::help;
             return help;
         }
+        if (argument == any::string(u"--version")) {
+            options version;
+            version.what = action::version;
+            return version;
+        }
     }
 
     options chosen;
@@ -67,7 +72,7 @@ std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
     return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n" + indent +
            "-l | -t [-p FILE]\n" + indent +
-           "-h\n"
+           "-h | --version\n"
            "\n"
            "Extracts the files inside this program. Without -q or -d it asks where\n"
            "to; it asks before it replaces an existing file. A message the program\n"
@@ -83,6 +88,7 @@ std::string options::usage(const std::string& program) {
            "  -x          extract only: do not run the program the archive names\n"
            "  -- ARGS     give ARGS to the program the archive runs after extracting\n"
            "  -h, --help  this text\n"
+           "  --version   the version of this program\n"
            "\n"
            "Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),\n"
            "3 any other failure.\n";

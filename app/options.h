@@ -7,6 +7,7 @@
 //   -p FILE    the passphrase is the first line of FILE
 //   -x         extract only: do not run the program an installer names
 //   -h, --help the usage text
+//   --version  the version
 //   -- ARGS    everything after it goes to the program an installer runs
 //
 // A command line of exactly "-q" means what it always meant: extract
@@ -30,7 +31,7 @@ public:
 };
 
 struct options {
-    enum class action { extract, list, test, help };
+    enum class action { extract, list, test, help, version };
     // What to do with an entry whose file exists already.
     enum class overwrite { ask, always, never };
 
@@ -45,7 +46,8 @@ struct options {
     any::string passphrase_file;
 
     // The switches after the program's name. "-h" or "--help" anywhere
-    // asks for the usage text; otherwise raises usage_error for anything
+    // (before "--") asks for the usage text, "--version" for the version;
+    // otherwise raises usage_error for anything
     // not understood, the argument named in it (made printable).
     static options parse(const std::vector<any::string>& arguments);
 

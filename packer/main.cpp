@@ -19,7 +19,9 @@
 #include "packer/input_tree.h"
 #include "packer/listing.h"
 #include "packer/output_file.h"
+#include "packer/stub_search.h"
 #include "packer/zip_append.h"
+#include "quillon/build_version.h"
 #include "zip/settings.h"
 
 namespace quillon::pack {
@@ -36,7 +38,10 @@ const char usage[] =
     "folders (packed into a new archive, names relative to each INPUT's parent).\n"
     "\n"
     "  -o OUTPUT             the program to write (replaced only when complete)\n"
-    "  --windows             use the 32-bit Windows stub instead of the POSIX one\n"
+    "  --target TARGET       the platform the program is for: linux-x86_64,\n"
+    "                        linux-aarch64 or windows (the 32-bit Windows stub);\n"
+    "                        default: the one quillon-pack runs on\n"
+    "  --windows             the same as --target windows\n"
     "  --stub FILE           use FILE as the stub\n"
     "  -0                    store files without compressing them\n"
     "  -1 ... -12            Deflate level (default 6); files that do not get\n"
@@ -68,6 +73,7 @@ const char usage[] =
     "  --list SFX            list the entries of a self-extracting program or zip\n"
     "  --test SFX            decode every entry in memory and check every CRC\n"
     "  -h, --help            this text\n"
+    "  --version             the version of quillon-pack\n"
     "\n"
     "Files, folders and links keep their Unix modes and modification times (UTC);\n"
     "sockets, FIFOs and devices are skipped with a warning. Zip64 records are\n"
@@ -78,7 +84,8 @@ const char usage[] =
 struct options {
     std::string output, stub, passphrase_file, list, test;
     std::vector<std::string> inputs;
-    bool windows = false, ask_passphrase = false, follow_links = false;
+    std::string target = native_target();
+    bool ask_passphrase = false, follow_links = false;
     // An installer's settings; `installer` when any is given.
     std::string title, message, message_file, destination, run;
     bool cleanup = false, installer = false;
@@ -113,8 +120,14 @@ options parse(int argc, char** argv) {
             std::exit(0);
         } else if (a == "-o") {
             o.output = value();
+        } else if (a == "--version") {
+            std::cout << "quillon-pack " QUILLON_VERSION_TEXT "\n";
+            std::exit(0);
         } else if (a == "--windows") {
-            o.windows = true;
+            o.target = "windows";
+        } else if (a == "--target") {
+            o.target = value();
+            check_target(o.target);
         } else if (a == "--stub") {
             o.stub = value();
         } else if (a == "--passphrase-file") {
@@ -155,32 +168,6 @@ options parse(int argc, char** argv) {
         }
     }
     return o;
-}
-
-std::string folder_of_program() {
-    std::vector<char> path(4096);
-    ssize_t n = readlink("/proc/self/exe", path.data(), path.size() - 1);
-    if (n <= 0) return ".";
-    std::string self(path.data(), static_cast<std::size_t>(n));
-    return self.substr(0, self.rfind('/'));
-}
-
-bool exists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
-
-// The stubs are installed beside the packer; in a build tree the Windows one
-// is in the win32 build folder next to this one.
-std::string find_stub(const options& o) {
-    if (!o.stub.empty()) return o.stub;
-    const std::string here = folder_of_program();
-    std::vector<std::string> places;
-    if (o.windows)
-        places = {here + "/quillon-sfx.exe", here + "/../../win32/bin/quillon-sfx.exe"};
-    else
-        places = {here + "/quillon-sfx"};
-    for (const std::string& place : places)
-        if (exists(place)) return place;
-    throw failure{std::string("cannot find the ") + (o.windows ? "Windows" : "POSIX") + " stub (looked for " +
-                  places.front() + "); name one with --stub"};
 }
 
 std::string read_passphrase_file(const std::string& path) {
@@ -347,7 +334,7 @@ void pack(const options& o) {
     if (!append) entries = walk_inputs(o.inputs, o.follow_links, std::cerr);
     if (o.installer && o.inputs.size() == 1) contents_of_the_folder(entries);
     const std::string comment = o.installer ? installer_comment(o, entries) : std::string();
-    const std::string stub = find_stub(o);
+    const std::string stub = find_stub(o.stub, o.target);
 
     output_file out(o.output);
     copy_stub(stub, out);

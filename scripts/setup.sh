@@ -10,6 +10,8 @@ packages=(
   googletest libbenchmark-dev zlib1g-dev libdeflate-dev libzstd-dev zstd liblzma-dev
   zip unzip p7zip-full libarchive-tools python3 file
   osslsigncode openssl libssl-dev icoutils python3-pefile
+  g++-aarch64-linux-gnu qemu-user
+  dpkg-dev man-db groff-base
 )
 
 missing=()

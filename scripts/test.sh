@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the three targets and runs every test: the native unit tests (under
-# AddressSanitizer and UBSan) and end-to-end scripts (the heavy ones too),
-# the same unit tests cross-built for 64-bit Windows under wine64, the main
-# job (scripts/demo.sh), and a short fuzzing smoke run.
+# Builds every target and runs every test: the native unit tests (under
+# AddressSanitizer and UBSan) and end-to-end scripts (the heavy ones too;
+# they also run the aarch64 stub under qemu-user and install and package
+# what was built), the same unit tests cross-built for 64-bit Windows under
+# wine64 and for Linux on aarch64 under qemu-user (without sanitizers), the
+# main job (scripts/demo.sh), and a short fuzzing smoke run.
 #
 # Everything the run writes outside the build folders (the tests' scratch
 # folders, their Wine prefixes, Wine's server folders) goes into one folder
@@ -28,7 +30,7 @@ export TMPDIR=$scratch
 jobs=$(nproc)
 status=0
 
-for preset in native win32 win32-gcc win64; do
+for preset in native win32 win32-gcc win64 aarch64; do
   echo "== build $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
@@ -41,6 +43,9 @@ QUILLON_HEAVY_TESTS=1 ctest --preset native -j "$jobs" || status=1
 
 echo "== tests: win64 under Wine"
 ctest --preset win64 || status=1
+
+echo "== tests: aarch64 under qemu-user"
+ctest --preset aarch64 -j "$jobs" || status=1
 
 echo "== the main job: scripts/demo.sh"
 if ! demo=$(scripts/demo.sh 2>&1); then

@@ -1,5 +1,6 @@
 #include "app/host.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +14,7 @@
 
 #include "app/posix/console.h"
 #include "errors/exception.h"
+#include "io/posix/error_text.h"
 
 extern char** environ;
 
@@ -96,7 +98,7 @@ io::path host::new_temporary_folder() {
     // no earlier folder or link can be taken for it.
     if (mkdtemp(pattern.data()) == nullptr)
         throw un::exception("cannot make a temporary folder in \"" + pattern.substr(0, pattern.rfind('/')) +
-                                "\": " + std::strerror(errno),
+                                "\": " + io::error_text(errno),
                             "quillon::self::host");
     struct stat status;
     if (lstat(pattern.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid())
@@ -104,10 +106,48 @@ io::path host::new_temporary_folder() {
     return io::path(any::string(pattern));
 }
 
+namespace {
+
+// The home folder of user `uid` in the password file, read as it stands:
+// the stub is linked statically, and the C library's user lookup would need
+// its shared name-service modules. Empty when no line names the user.
+std::string home_in_password_file(uid_t uid) {
+    const int file = open("/etc/passwd", O_RDONLY | O_CLOEXEC);
+    if (file < 0) return std::string();
+    std::string text;
+    char block[4096];
+    for (ssize_t got; (got = read(file, block, sizeof block)) > 0;) text.append(block, static_cast<std::size_t>(got));
+    close(file);
+    // name:password:uid:gid:comment:home:shell
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::vector<std::string> fields(1);
+        for (std::size_t i = at; i < end; ++i) {
+            if (text[i] == ':')
+                fields.emplace_back();
+            else
+                fields.back() += text[i];
+        }
+        at = end + 1;
+        if (fields.size() >= 6 && !fields[2].empty() &&
+            fields[2].find_first_not_of("0123456789") == std::string::npos &&
+            std::strtoull(fields[2].c_str(), nullptr, 10) == uid && !fields[5].empty() && fields[5][0] == '/')
+            return fields[5];
+    }
+    return std::string();
+}
+
+}  // namespace
+
 io::path host::home_folder() {
-    const char* home = std::getenv("HOME");
-    if (home == nullptr || *home != '/') throw un::exception("no home folder (HOME is not set)", "quillon::self::host");
-    return io::path(any::string(std::string(home)));
+    const char* variable = std::getenv("HOME");
+    std::string home =
+        variable != nullptr && *variable == '/' ? std::string(variable) : home_in_password_file(getuid());
+    if (home.empty())
+        throw un::exception("no home folder (HOME is not set, and /etc/passwd names none for this user)",
+                            "quillon::self::host");
+    return io::path(any::string(home));
 }
 
 namespace {
@@ -121,8 +161,8 @@ std::string start_failure(const std::string& path, const std::string& where, int
     if (error == EACCES && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
         (status.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) == 0)
         return message + "the file is not executable (it has no execute permission)";
-    if (error == ENOEXEC) return message + "it is not a program this system can run (" + std::strerror(error) + ")";
-    message += std::strerror(error);
+    if (error == ENOEXEC) return message + "it is not a program this system can run (" + io::error_text(error) + ")";
+    message += io::error_text(error);
     if (error == EACCES || error == EPERM)
         message += " (the folder \"" + where + "\" may not allow programs to run; choose another destination with -d)";
     return message;
@@ -161,7 +201,7 @@ int host::run_program(const io::path& program, const std::vector<any::string>& a
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR)
-            throw un::exception(std::string("cannot wait for the program: ") + std::strerror(errno),
+            throw un::exception(std::string("cannot wait for the program: ") + io::error_text(errno),
                                 "quillon::self::host");
     if (WIFEXITED(status)) return WEXITSTATUS(status);
     return 128 + WTERMSIG(status);

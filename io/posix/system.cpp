@@ -1,5 +1,5 @@
 // The POSIX backend: names are the UTF-8 narrow form of the joined path,
-// errors are errno with strerror's text.
+// errors are errno with the C library's text (io/posix/error_text.h).
 #define _FILE_OFFSET_BITS 64
 
 #include "io/system.h"
@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "errors/exception.h"
+#include "io/posix/error_text.h"
 #include "io/system_error.h"
 
 namespace io {

@@ -59,10 +59,13 @@ TEST(options, the_argument_of_d_may_look_like_a_switch) {
     EXPECT_EQ(parsed({u"-d", u"-o"}).existing, options::overwrite::ask);
 }
 
-TEST(options, help_wins_over_everything) {
+TEST(options, help_and_version_win_over_everything_before_the_program_arguments) {
     EXPECT_EQ(parsed({u"-h"}).what, options::action::help);
     EXPECT_EQ(parsed({u"--help"}).what, options::action::help);
     EXPECT_EQ(parsed({u"-z", u"-h"}).what, options::action::help);
+    EXPECT_EQ(parsed({u"--version"}).what, options::action::version);
+    EXPECT_EQ(parsed({u"-o", u"-n", u"--version"}).what, options::action::version);
+    EXPECT_EQ(parsed({u"--", u"--version"}).what, options::action::extract);
 }
 
 TEST(options, unknown_switches_and_stray_words_are_refused) {
@@ -110,7 +113,8 @@ TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) 
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
     EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n", 0), 0u) << text;
-    for (const char* option : {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ", "-- ARGS", "-h, --help"})
+    for (const char* option :
+         {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ", "-- ARGS", "-h, --help", "--version"})
         EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;
     EXPECT_EQ(text.back(), '\n');
     std::size_t start = 0;

@@ -142,6 +142,17 @@ installer homed "${header}destination={home}/apps/viewer
 mkdir -p "$work/home"
 HOME="$work/home" run homed "" -q
 check "{home} is the home folder" [ -f "$work/home/apps/viewer/code.txt" ]
+# Without HOME, the password file's line of the user (read as a file: the
+# stub is static, with no name-service modules); tried in a user and mount
+# namespace of its own, where the user is 0 and /etc/passwd is ours.
+if unshare -rm true 2>/dev/null; then
+  printf 'nobody:x:65534:65534::/nonexistent:/bin/false\n0bad:x::0::/wrong:/bin/sh\nroot:x:0:0:Root:%s:/bin/sh\n' \
+    "$work/home-from-passwd" >passwd
+  mkdir -p home-from-passwd
+  (cd here && env -u HOME unshare -rm sh -c 'mount --bind "$1" /etc/passwd && exec "$2" -q' - "$work/passwd" \
+    "$work/homed" >"$work/out" 2>"$work/err")
+  check "without HOME, {home} is the password file's" [ -f "$work/home-from-passwd/apps/viewer/code.txt" ]
+fi
 # asked without -q: the default is shown and Enter keeps it
 run relative "\n"
 check "the question offers the default (exit $code)" [ -f here/sub/app/code.txt ]

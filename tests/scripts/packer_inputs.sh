@@ -181,7 +181,7 @@ check "unzip tests the streamed files" unzip -tq large.sfx
 check "Python reads the joined stream" python3 -c "
 import zipfile; assert zipfile.ZipFile('large.sfx').testzip() is None"
 check "7z tests the streamed files" 7z t large.sfx
-check "encrypted large files (their CRC read first)" bash -c "echo 'open sesame' >pw && '$pack' --stub /bin/true --passphrase-file pw -o large-secret.sfx large &&
+check "encrypted large files (their CRC read first)" bash -c "echo 'open sesame' >pw && '$pack' --stub /bin/true --zipcrypto --passphrase-file pw -o large-secret.sfx large &&
   unzip -tq -P 'open sesame' large-secret.sfx"
 check "level 0 streams large files stored" bash -c "'$pack' --stub /bin/true -0 -o large0.sfx large && unzip -tq large0.sfx"
 if [ -x "$stub" ]; then

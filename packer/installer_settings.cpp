@@ -100,9 +100,6 @@ std::string installer_comment(const options& o, const std::vector<input_entry>& 
     return chosen.text();
 }
 
-// An installer made from one folder holds what is in it, so that its
-// destination takes the folder's place (and --run names the program as it
-// lies in the folder).
 void contents_of_the_folder(std::vector<input_entry>& entries) {
     if (entries.empty() || entries.front().kind != entry_kind::folder) return;
     const std::string prefix = entries.front().name;

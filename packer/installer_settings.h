@@ -15,9 +15,10 @@ namespace quillon::pack {
 // (and --run's program found among `entries`). Throws `failure`.
 std::string installer_comment(const options& o, const std::vector<input_entry>& entries);
 
-// An installer made from one folder holds what is in it, so that its
-// destination takes the folder's place (and --run names the program as it
-// lies in the folder).
+// An installer made from one folder with a --destination holds what is in
+// the folder, so that the destination takes the folder's place (and --run
+// names the program as it lies in the folder). Without one the folder
+// stays, so that nothing spills into the current folder.
 void contents_of_the_folder(std::vector<input_entry>& entries);
 
 }  // namespace quillon::pack

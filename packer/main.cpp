@@ -76,8 +76,8 @@ void pack(const options& o) {
             "a .zip is appended as it is: write an installer's settings into its comment with zip -z, "
             "or pack its contents"};
     std::vector<input_entry> entries;
-    if (!append) entries = walk_inputs(o.inputs, o.follow_links, std::cerr);
-    if (o.installer && o.inputs.size() == 1) contents_of_the_folder(entries);
+    if (!append) entries = walk_inputs(o.inputs, {o.follow_links, o.excluded, o.output}, std::cerr);
+    if (!o.destination.empty() && o.inputs.size() == 1) contents_of_the_folder(entries);
     const std::string comment = o.installer ? installer_comment(o, entries) : std::string();
     const std::string stub = find_stub(o);
 

@@ -31,9 +31,14 @@ folders (packed into a new archive, names relative to each INPUT's parent).
                         not get smaller are stored
   -j N                  compress with N threads (default: one per core); the
                         output is the same whatever N
+  --exclude PATTERN     leave out what PATTERN matches (repeatable): a glob
+                        on the name below INPUT's parent ("app/docs/*"), or,
+                        without "/", on any name's last part ("*.pyc");
+                        .git folders and OUTPUT itself are never packed
   --follow-links        pack what symbolic links point at instead of the
                         links themselves (links named as INPUT are always
-                        followed; a link that points nowhere stays a link)
+                        followed; a link that points nowhere stays a link;
+                        a link to an absolute path is skipped with a warning)
   --passphrase-file F   encrypt files with the passphrase in F (first line)
   --passphrase          ask for the passphrase on the terminal
                         Files are encrypted with AES-256 (WinZip's AE-2): the
@@ -54,8 +59,10 @@ Installers (settings kept in the archive comment; see the README):
                         destination) after extracting, with ARGS split at
                         blanks (quotes group); the stub returns its exit code
   --cleanup             remove the {temp} folder after PROGRAM has ended
-                        An installer made from one folder holds what is in
-                        it: the destination takes the folder's place.
+                        An installer made from one folder keeps the folder's
+                        name (PROGRAM is then FOLDER/...), unless it has a
+                        --destination: then it holds what is in the folder,
+                        and the destination takes the folder's place.
 
   --list SFX            list the entries of a self-extracting program or zip
   --test SFX            decode every entry in memory and check every CRC

@@ -77,6 +77,13 @@ for zip in infozip python; do
   check "unzip -t accepts the appended $zip zip without offset warnings" bash -c "unzip -t $zip.sfx 2>&1 | grep -v -q 'bytes in the beginning' && unzip -tq $zip.sfx"
 done
 
+# -- an installer keeps its folder's name unless it has a destination
+check "an installer without --destination keeps the folder" bash -c "'$pack' --stub /bin/true --title T -o titled.sfx tree &&
+  ! unzip -Z1 titled.sfx | grep -qv '^tree/'"
+check "an installer with --destination holds what is in the folder" bash -c "'$pack' --stub /bin/true --destination d -o dest.sfx tree &&
+  ! unzip -Z1 dest.sfx | grep -q '^tree/' && unzip -Z1 dest.sfx | grep -qx 'docs/GPL-3'"
+check "--help says where the folder goes" bash -c "'$pack' --help | grep -q \"keeps the folder's\""
+
 # -- encryption
 echo "open sesame" >pw
 check "encrypt with the traditional cipher" "$pack" --stub /bin/true --zipcrypto --passphrase-file pw -o secret.sfx tree

@@ -6,9 +6,12 @@
 // (general purpose bit 1, records::lzma_end_marker_flag).
 //
 // Levels: -1 to -9 are liblzma's presets 1 to 9, -10 and -11 preset 9,
-// -12 preset 9 with LZMA_PRESET_EXTREME. A file compressed whole takes a
-// dictionary no larger than itself (the output is the same, the memory much
-// smaller); a file compressed in pieces takes the preset's dictionary.
+// -12 preset 9 with LZMA_PRESET_EXTREME, where a file compressed whole is
+// compressed twice, with the preset's position bits (pb 2, for binaries)
+// and with none (pb 0, better for text), and the smaller kept. A file
+// compressed whole takes a dictionary no larger than itself (the output is
+// the same, the memory much smaller); a file compressed in pieces takes the
+// preset's dictionary.
 #pragma once
 
 #include <lzma.h>
@@ -31,13 +34,15 @@ public:
     std::vector<std::uint8_t> piece(const std::uint8_t* data, std::size_t size, bool last) override;
 
 private:
-    // Starts the encoder with `dictionary` bytes of dictionary and puts the
-    // header in `out`.
-    void start(std::uint32_t dictionary, std::vector<std::uint8_t>& out);
+    // Starts the encoder with `options` and puts the header in `out`.
+    void start(const lzma_options_lzma& options, std::vector<std::uint8_t>& out);
+    // The whole of `data` with `options`, the header in front.
+    std::vector<std::uint8_t> compressed(const lzma_options_lzma& options, const std::uint8_t* data, std::size_t size);
     // Runs the encoder over `data`, appending to `out`.
     void run(const std::uint8_t* data, std::size_t size, lzma_action action, std::vector<std::uint8_t>& out);
 
     lzma_options_lzma options_{};
+    bool both_position_bits_ = false;
     lzma_stream stream_ = LZMA_STREAM_INIT;
     bool streaming_ = false;
 };

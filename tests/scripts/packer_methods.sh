@@ -10,14 +10,8 @@ pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
-
-check() {  # check NAME COMMAND...: the command must succeed
-  local name=$1; shift
-  if "$@" >"$work/last.log" 2>&1; then passed=$((passed + 1)); else
-    echo "FAILED: $name"; sed 's/^/    /' "$work/last.log" | tail -15; failures=$((failures + 1)); fi
-}
+# shellcheck source=tests/support/peer_readers.sh
+source "$(dirname "$0")/../support/peer_readers.sh"
 
 # Text, a program, random bytes (stored), an empty file; one file above the
 # 64 MiB that are compressed whole, so that its data goes in pieces.

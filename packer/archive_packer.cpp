@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "packer/aes_encryptor.h"
 #include "packer/input_file.h"
 #include "packer/traditional_encryptor.h"
 #include "zip/checksum/crc32.h"
@@ -47,7 +48,12 @@ archive_packer::archive_packer(output_file& out, const pack_settings& settings)
       settings_(settings),
       writer_(out),
       workers_(std::max(settings.workers, 1u)),
-      pool_(with_crc_chosen(settings.workers)) {}
+      pool_(with_crc_chosen(settings.workers)) {
+    if (settings.level == 0) return;
+    const std::unique_ptr<compressor> one = make_compressor(settings.method, settings.level);
+    method_ = one->method();
+    independent_pieces_ = one->independent_pieces();
+}
 
 archive_packer::~archive_packer() = default;
 
@@ -58,7 +64,8 @@ void archive_packer::plan(const input_entry& entry) {
         jobs_.push_back({job::kind::whole, &entry, 0, entry.size});
         return;
     }
-    if (!settings_.passphrase.empty()) jobs_.push_back({job::kind::checksum, &entry, 0, piece_size});
+    if (settings_.cipher == encryption::traditional && !settings_.passphrase.empty())
+        jobs_.push_back({job::kind::checksum, &entry, 0, piece_size});
     for (std::uint64_t at = 0; at < entry.size; at += piece_size)
         jobs_.push_back({job::kind::piece, &entry, at, std::min(piece_size, entry.size - at)});
 }
@@ -118,10 +125,10 @@ archive_packer::result archive_packer::run(const job& j, unsigned worker) {
     return read_checksum(*j.entry);
 }
 
-deflater& archive_packer::deflater_of(unsigned worker) {
-    std::unique_ptr<deflater>& d = workers_[worker].deflate;
-    if (!d) d = std::make_unique<deflater>(settings_.level);
-    return *d;
+compressor& archive_packer::compressor_of(unsigned worker) {
+    std::unique_ptr<compressor>& c = workers_[worker].compress;
+    if (!c) c = make_compressor(settings_.method, settings_.level);
+    return *c;
 }
 
 // Reads `size` bytes from `at` of the entry's file into `buffer` (kept from
@@ -145,9 +152,9 @@ archive_packer::result archive_packer::read_whole(const input_entry& entry, unsi
     result r;
     r.size = size;
     r.crc = crc_of(data, size);
-    if (settings_.level > 0 && size > 0) r.bytes = deflater_of(worker).whole(data, size);
-    r.deflated = !r.bytes.empty();
-    if (!r.deflated) r.bytes.assign(data, data + size);
+    if (settings_.level > 0 && size > 0) r.bytes = compressor_of(worker).whole(data, size);
+    r.compressed = !r.bytes.empty();
+    if (!r.compressed) r.bytes.assign(data, data + size);
     return r;
 }
 
@@ -157,9 +164,10 @@ archive_packer::result archive_packer::read_piece(const job& j, unsigned worker)
     result r;
     r.size = size;
     r.crc = crc_of(data, size);
-    r.deflated = settings_.level > 0;
-    if (r.deflated)
-        r.bytes = deflater_of(worker).piece(data, size, j.offset + size == j.entry->size);
+    // Pieces that depend on those before are compressed by the writer.
+    r.compressed = settings_.level > 0 && independent_pieces_;
+    if (r.compressed)
+        r.bytes = compressor_of(worker).piece(data, size, j.offset + size == j.entry->size);
     else
         r.bytes.assign(data, data + size);
     return r;
@@ -191,14 +199,38 @@ void archive_packer::write_folder(const input_entry& entry) {
     writer_.end_entry(entry_data{});
 }
 
-void archive_packer::start_encryption(std::unique_ptr<traditional_encryptor>& cipher, std::uint32_t crc) {
-    cipher = std::make_unique<traditional_encryptor>(settings_.passphrase);
-    std::uint8_t header[records::encryption_header_len];
-    cipher->make_header(crc, header);
-    out_.write(header, sizeof header);
+std::uint64_t archive_packer::encryption_overhead() const {
+    switch (settings_.cipher) {
+        case encryption::aes:
+            return aes_encryptor::overhead();
+        case encryption::traditional:
+            return records::encryption_header_len;
+        case encryption::none:
+            break;
+    }
+    return 0;
 }
 
-void archive_packer::write_payload(const std::uint8_t* bytes, std::size_t size, traditional_encryptor* cipher) {
+// The entry's encryptor, its header written; none when it is not encrypted.
+std::unique_ptr<entry_encryptor> archive_packer::start_encryption(const entry_data& data) {
+    std::unique_ptr<entry_encryptor> cipher;
+    if (data.cipher == encryption::aes)
+        cipher = std::make_unique<aes_encryptor>(settings_.passphrase);
+    else if (data.cipher == encryption::traditional)
+        cipher = std::make_unique<traditional_encryptor>(settings_.passphrase, data.crc);
+    if (!cipher) return cipher;
+    const std::vector<std::uint8_t> header = cipher->header();
+    out_.write(header.data(), header.size());
+    return cipher;
+}
+
+void archive_packer::end_encryption(entry_encryptor* cipher) {
+    if (!cipher) return;
+    const std::vector<std::uint8_t> trailer = cipher->trailer();
+    out_.write(trailer.data(), trailer.size());
+}
+
+void archive_packer::write_payload(const std::uint8_t* bytes, std::size_t size, entry_encryptor* cipher) {
     if (!cipher) return out_.write(bytes, size);
     scratch_.resize(1 << 16);
     for (std::size_t at = 0; at < size; at += scratch_.size()) {
@@ -215,55 +247,60 @@ void archive_packer::write_whole(const input_entry& entry) {
     // checks every link before it extracts anything.
     const bool encrypted = !settings_.passphrase.empty() && entry.kind == entry_kind::file;
     entry_data data;
-    data.method = r.deflated ? records::deflated : records::stored;
-    data.encrypted = encrypted;
+    data.method = r.compressed ? method_ : records::stored;
+    data.cipher = encrypted ? settings_.cipher : encryption::none;
     data.crc = r.crc;
-    data.compressed = r.bytes.size() + (encrypted ? records::encryption_header_len : 0);
+    data.compressed = r.bytes.size() + (encrypted ? encryption_overhead() : 0);
     data.uncompressed = r.size;
     writer_.begin_entry(info_of(entry), data, false);
-    std::unique_ptr<traditional_encryptor> cipher;
-    if (encrypted) start_encryption(cipher, r.crc);
+    const std::unique_ptr<entry_encryptor> cipher = start_encryption(data);
     write_payload(r.bytes.data(), r.bytes.size(), cipher.get());
+    end_encryption(cipher.get());
     writer_.end_entry(data);
     advance(r.size, entry);
 }
 
 void archive_packer::write_streamed(const input_entry& entry) {
     const bool encrypted = !settings_.passphrase.empty();
-    const std::uint64_t header = encrypted ? records::encryption_header_len : 0;
+    const std::uint64_t overhead = encrypted ? encryption_overhead() : 0;
     entry_data data;
-    data.method = settings_.level > 0 ? records::deflated : records::stored;
-    data.encrypted = encrypted;
+    data.method = settings_.level > 0 ? method_ : records::stored;
+    data.cipher = encrypted ? settings_.cipher : encryption::none;
     data.uncompressed = entry.size;
-    if (encrypted) data.crc = next_result().crc;
-    // Deflated data is written only when smaller than stored data, so the
-    // stored size bounds the compressed one.
-    writer_.begin_entry(info_of(entry), data, zip_writer::needs_zip64(entry.size + header));
+    const bool crc_first = data.cipher == encryption::traditional;
+    if (crc_first) data.crc = next_result().crc;
+    // Compressed data is written only when smaller than stored data, so
+    // the stored size bounds the compressed one.
+    writer_.begin_entry(info_of(entry), data, zip_writer::needs_zip64(entry.size + overhead));
     const std::uint64_t data_start = out_.position();
-    std::unique_ptr<traditional_encryptor> cipher;
-    if (encrypted) start_encryption(cipher, data.crc);
+    const std::unique_ptr<entry_encryptor> cipher = start_encryption(data);
+    // Pieces that the workers could not compress on their own.
+    std::unique_ptr<compressor> in_order;
+    if (settings_.level > 0 && !independent_pieces_) in_order = make_compressor(settings_.method, settings_.level);
 
     std::uint32_t crc = 0;
-    std::uint64_t written = 0;
+    std::uint64_t written = 0, done = 0;
     for (std::uint64_t at = 0; at < entry.size; at += piece_size) {
         result r = next_result();
         crc = crc_joined(crc, r.crc, r.size);
+        done += r.size;
+        if (in_order) r.bytes = in_order->piece(r.bytes.data(), r.bytes.size(), done == entry.size);
         write_payload(r.bytes.data(), r.bytes.size(), cipher.get());
         written += r.bytes.size();
         advance(r.size, entry);
     }
-    if (encrypted && crc != data.crc) input_file(entry.path, file_kind(settings_.follow_links)).changed();
+    end_encryption(cipher.get());
+    if (crc_first && crc != data.crc) input_file(entry.path, file_kind(settings_.follow_links)).changed();
     data.crc = crc;
-    data.compressed = written + header;
-    if (data.method == records::deflated && written >= entry.size) write_stored_again(entry, data, data_start);
+    data.compressed = written + overhead;
+    if (data.method != records::stored && written >= entry.size) write_stored_again(entry, data, data_start);
     writer_.end_entry(data);
 }
 
 // Deflating did not make the file smaller: its data goes again, stored.
 void archive_packer::write_stored_again(const input_entry& entry, entry_data& data, std::uint64_t data_start) {
     out_.truncate(data_start);
-    std::unique_ptr<traditional_encryptor> cipher;
-    if (data.encrypted) start_encryption(cipher, data.crc);
+    const std::unique_ptr<entry_encryptor> cipher = start_encryption(data);
     input_file file(entry.path, file_kind(settings_.follow_links));
     std::vector<std::uint8_t> piece(static_cast<std::size_t>(piece_size));
     std::uint32_t crc = 0;
@@ -275,8 +312,9 @@ void archive_packer::write_stored_again(const input_entry& entry, entry_data& da
     }
     file.check_ends_at(entry.size);
     if (crc != data.crc) file.changed();
+    end_encryption(cipher.get());
     data.method = records::stored;
-    data.compressed = entry.size + (data.encrypted ? records::encryption_header_len : 0);
+    data.compressed = entry.size + (data.cipher == encryption::none ? 0 : encryption_overhead());
 }
 
 }  // namespace quillon::pack

@@ -1,14 +1,17 @@
 // Packs the walked entries into a new archive after what the output holds
-// already (the stub): files are read and deflated by a pool of workers
+// already (the stub): files are read and compressed by a pool of workers
 // while the archive is written in the walk's order by the calling thread,
 // so that the bytes written do not depend on the number of workers.
 //
-// A file up to `whole_limit` is read, checked and deflated in memory in one
-// piece (libdeflate, as one call); a larger one is streamed in pieces of
-// `piece_size` (see deflater.h), its local header rewritten once its CRC and
-// compressed size are known, and it is stored (read once more) when that is
-// not smaller. Encrypting a large file needs its CRC before its data (the
-// encryption header holds it): it is read a first time for that alone.
+// A file up to `whole_limit` is read, checked and compressed in memory in
+// one piece (one call of the method's library); a larger one is streamed in
+// pieces of `piece_size` (see compressor.h: Deflate and Zstandard pieces
+// are compressed by the workers, LZMA pieces by the writing thread in
+// order), its local header rewritten once its CRC and compressed size are
+// known, and it is stored (read once more) when that is not smaller.
+// Encrypting a large file with the traditional cipher needs its CRC before
+// its data (the encryption header holds it): it is read a first time for
+// that alone. WinZip AES (AE-2) stores no CRC and needs no such pass.
 //
 // Memory stays bounded: at most `pieces_per_worker` pieces per worker and
 // `bytes_in_flight` input bytes are read ahead of the writing (always at
@@ -20,9 +23,11 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "packer/deflater.h"
+#include "packer/compressor.h"
+#include "packer/entry_encryptor.h"
 #include "packer/input_tree.h"
 #include "packer/output_file.h"
 #include "packer/progress_line.h"
@@ -31,11 +36,13 @@
 
 namespace quillon::pack {
 
-class traditional_encryptor;
-
 struct pack_settings {
-    int level = 6;           // 0 stores; 1 to 12 deflates
-    std::string passphrase;  // non-empty: files are encrypted
+    int level = 6;  // 0 stores; 1 to 12 compresses
+    method_choice method = method_choice::deflate;
+    // Non-empty: files are encrypted with `cipher`. Borrowed: it must
+    // outlive the packer.
+    std::string_view passphrase;
+    encryption cipher = encryption::aes;
     bool follow_links = false;
     unsigned workers = 1;
     std::string comment;  // the archive comment (an installer's settings)
@@ -63,8 +70,8 @@ private:
         std::uint64_t offset, length;
     };
     struct result {
-        std::vector<std::uint8_t> bytes;  // deflated, or the input itself when not
-        bool deflated = false;
+        std::vector<std::uint8_t> bytes;  // compressed, or the input itself when not
+        bool compressed = false;
         std::uint32_t crc = 0;
         std::uint64_t size = 0;  // input bytes
     };
@@ -77,7 +84,7 @@ private:
     result read_whole(const input_entry& entry, unsigned worker);
     result read_piece(const job& j, unsigned worker);
     result read_checksum(const input_entry& entry);
-    deflater& deflater_of(unsigned worker);
+    compressor& compressor_of(unsigned worker);
     const std::uint8_t* read_into(std::vector<std::uint8_t>& buffer, const input_entry& entry, std::uint64_t at,
                                   std::size_t size);
 
@@ -85,17 +92,22 @@ private:
     void write_whole(const input_entry& entry);
     void write_streamed(const input_entry& entry);
     void write_stored_again(const input_entry& entry, entry_data& data, std::uint64_t data_start);
-    void write_payload(const std::uint8_t* bytes, std::size_t size, traditional_encryptor* cipher);
-    void start_encryption(std::unique_ptr<traditional_encryptor>& cipher, std::uint32_t crc);
+    void write_payload(const std::uint8_t* bytes, std::size_t size, entry_encryptor* cipher);
+    std::unique_ptr<entry_encryptor> start_encryption(const entry_data& data);
+    void end_encryption(entry_encryptor* cipher);
+    std::uint64_t encryption_overhead() const;
     void advance(std::uint64_t bytes, const input_entry& entry);
 
     output_file& out_;
     pack_settings settings_;
+    // What the method's compressors say of themselves.
+    std::uint16_t method_ = 0;
+    bool independent_pieces_ = true;
     zip_writer writer_;
     // What each worker keeps from one job to the next: its compressor (made
     // on its first use) and the memory it reads into.
     struct worker_state {
-        std::unique_ptr<deflater> deflate;
+        std::unique_ptr<compressor> compress;
         std::vector<std::uint8_t> input;
     };
     std::vector<worker_state> workers_;

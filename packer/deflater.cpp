@@ -6,6 +6,7 @@
 #include <string>
 
 #include "packer/output_file.h"
+#include "zip/records.h"
 
 namespace quillon::pack {
 
@@ -72,6 +73,8 @@ deflater::deflater(int level) : compressor_(libdeflate_alloc_compressor(level)) 
 }
 
 deflater::~deflater() { libdeflate_free_compressor(compressor_); }
+
+std::uint16_t deflater::method() const { return format::zip::records::deflated; }
 
 std::size_t deflater::compress(const std::uint8_t* data, std::size_t size) {
     const std::size_t bound = libdeflate_deflate_compress_bound(compressor_, size);

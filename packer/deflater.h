@@ -20,24 +20,26 @@
 #include <cstdint>
 #include <vector>
 
+#include "packer/compressor.h"
+
 struct libdeflate_compressor;
 
 namespace quillon::pack {
 
-class deflater {
+class deflater : public compressor {
 public:
     // `level` 1 to 12, libdeflate's.
     explicit deflater(int level);
-    ~deflater();
-    deflater(const deflater&) = delete;
-    deflater& operator=(const deflater&) = delete;
+    ~deflater() override;
 
+    std::uint16_t method() const override;
     // The whole of `data` as one stream; empty when that is not smaller.
-    std::vector<std::uint8_t> whole(const std::uint8_t* data, std::size_t size);
+    std::vector<std::uint8_t> whole(const std::uint8_t* data, std::size_t size) override;
+    bool independent_pieces() const override { return true; }
     // `data` as one piece of a longer stream: unless `last`, its blocks are
     // not final and it ends on a byte boundary, so that the next piece can
     // follow it directly.
-    std::vector<std::uint8_t> piece(const std::uint8_t* data, std::size_t size, bool last);
+    std::vector<std::uint8_t> piece(const std::uint8_t* data, std::size_t size, bool last) override;
 
 private:
     // Deflates into `out_`, kept from call to call (fresh memory for every

@@ -1,6 +1,7 @@
 #include "packer/input_tree.h"
 
 #include <dirent.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -54,14 +56,25 @@ const char* skipped_kind(mode_t mode) {
     return "neither a file, a folder nor a link";
 }
 
+std::string last_component(const std::string& name) {
+    const std::size_t slash = name.rfind('/');
+    return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
 class walker {
 public:
-    walker(bool follow_links, std::ostream& warnings) : follow_links_(follow_links), warnings_(warnings) {}
+    walker(const walk_settings& settings, std::ostream& warnings)
+        : follow_links_(settings.follow_links), excluded_(settings.excluded), warnings_(warnings) {
+        struct stat info;
+        if (!settings.output.empty() && stat(settings.output.c_str(), &info) == 0) output_ = {info.st_dev, info.st_ino};
+    }
 
     // `named`: the input itself, as the command line names it.
     void walk(const std::string& path, const std::string& name, bool named) {
+        if (!named && never_packed(name)) return;
         struct stat info;
         if (lstat(path.c_str(), &info) != 0) throw failure{"cannot find " + quoted(path) + ": " + std::strerror(errno)};
+        if (output_ && S_ISREG(info.st_mode) && output_->first == info.st_dev && output_->second == info.st_ino) return;
         if (S_ISLNK(info.st_mode) && (follow_links_ || named)) {
             struct stat pointed;
             if (stat(path.c_str(), &pointed) == 0) info = pointed;  // else it points nowhere: a link
@@ -84,8 +97,25 @@ private:
                            static_cast<std::uint32_t>(info.st_mode), size, std::move(target)});
     }
 
+    bool never_packed(const std::string& name) const {
+        const std::string last = last_component(name);
+        if (last == ".git") return true;
+        for (const std::string& pattern : excluded_) {
+            if (fnmatch(pattern.c_str(), name.c_str(), 0) == 0) return true;
+            if (pattern.find('/') == std::string::npos && fnmatch(pattern.c_str(), last.c_str(), 0) == 0) return true;
+        }
+        return false;
+    }
+
     void add_link(const std::string& path, const std::string& name, const struct stat& info) {
         std::string target = link_target(path);
+        if (!target.empty() && target[0] == '/') {
+            warnings_ << "quillon-pack: skipped " << quoted(path) << ": a symbolic link to the absolute path "
+                      << quoted(target) << ", which the stub refuses to make"
+                      << (follow_links_ ? " (and nothing is there to pack in its place)\n"
+                                        : "; --follow-links packs what it points at\n");
+            return;
+        }
         const std::uint64_t size = target.size();
         add(path, name, entry_kind::link, info, size, std::move(target));
     }
@@ -117,6 +147,8 @@ private:
     }
 
     bool follow_links_;
+    const std::vector<std::string>& excluded_;
+    std::optional<std::pair<dev_t, ino_t>> output_;
     std::ostream& warnings_;
     std::set<std::pair<dev_t, ino_t>> visited_;
 };
@@ -130,9 +162,9 @@ std::string base_name(std::string path) {
 
 }  // namespace
 
-std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, bool follow_links,
+std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, const walk_settings& settings,
                                      std::ostream& warnings) {
-    walker walk(follow_links, warnings);
+    walker walk(settings, warnings);
     for (const std::string& input : inputs) {
         std::string name = base_name(input);
         if (name == "." || name == "..") {

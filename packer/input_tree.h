@@ -10,7 +10,16 @@
 // points at. No folder is walked twice (the same device and inode reached
 // again through links, or named twice): a repeat is skipped with a warning,
 // so links in a loop cannot make the walk endless. Sockets, FIFOs and
-// devices are skipped with a warning each.
+// devices are skipped with a warning each, and so is a symbolic link to an
+// absolute path, which the stub would refuse to make (--follow-links packs
+// what it points at).
+//
+// Never packed: folders named ".git", the output file itself (a program
+// made earlier into the folder being packed), and what `excluded` names:
+// fnmatch patterns matched against the name relative to the input's parent
+// ("tree/docs/a.txt"; `*` matches across "/"), and, for a pattern without
+// "/", against the last component of every name ("*.pyc", "__pycache__").
+// An excluded folder is not walked.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +44,13 @@ struct input_entry {
 // Throws `failure` for a missing input, a folder that cannot be read, or a
 // link whose target the stub would refuse to make (one that leaves the
 // destination). Each skipped item is one line on `warnings`.
-std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, bool follow_links, std::ostream& warnings);
+struct walk_settings {
+    bool follow_links = false;
+    std::vector<std::string> excluded;
+    std::string output;  // the file being made; empty: none
+};
+
+std::vector<input_entry> walk_inputs(const std::vector<std::string>& inputs, const walk_settings& settings,
+                                     std::ostream& warnings);
 
 }  // namespace quillon::pack

@@ -64,10 +64,10 @@ int list_entries(const std::string& path, std::ostream& out) {
     });
 }
 
-int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out) {
+int test_entries(const std::string& path, std::string_view passphrase, std::ostream& out) {
     return inspect(path, [&](format::zip::catalogue& view) {
         ostream_output lines(out);
-        view.passphrase = passphrase;
+        view.passphrase.assign(passphrase.data(), passphrase.size());
         return view.test(lines) == 0 ? 0 : 2;
     });
 }

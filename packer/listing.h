@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace quillon::pack {
 
@@ -13,6 +14,6 @@ int list_entries(const std::string& path, std::ostream& out);
 // Decodes every entry in memory and checks its CRC; writes no file.
 // Encrypted entries need `passphrase`. Returns 0 when every entry is good,
 // 2 otherwise.
-int test_entries(const std::string& path, const std::string& passphrase, std::ostream& out);
+int test_entries(const std::string& path, std::string_view passphrase, std::ostream& out);
 
 }  // namespace quillon::pack

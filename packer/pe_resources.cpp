@@ -6,11 +6,13 @@
 
 #include "errors/exception.h"
 #include "io/text/utf8.h"
-#include "packer/byte_buffer.h"
+#include "zip/byte_buffer.h"
 
 namespace quillon::pack {
 
 namespace {
+
+using format::zip::byte_buffer;
 
 constexpr char where[] = "quillon::pack::resource_editor";
 

@@ -1,26 +1,32 @@
 #include "packer/traditional_encryptor.h"
 
-#include <sys/random.h>
+#include <openssl/crypto.h>
 
-#include "packer/output_file.h"
-#include "zip/checksum/crc_table.h"
+#include <algorithm>
+
+#include "zip/records.h"
 
 namespace quillon::pack {
 
-traditional_encryptor::traditional_encryptor(const std::string& passphrase) {
-    for (unsigned char c : passphrase) update(c);
+traditional_encryptor::traditional_encryptor(std::string_view passphrase, std::uint32_t crc) : crc_(crc) {
+    cipher_.passphrase.assign(passphrase.data(), passphrase.size());
+    cipher_.reset();
+    OPENSSL_cleanse(cipher_.passphrase.data(), cipher_.passphrase.size());
+    cipher_.passphrase.clear();
 }
 
-void traditional_encryptor::update(std::uint8_t plain) {
-    keys_[0] = algorithm::crc_step(keys_[0], plain);
-    keys_[1] = (keys_[1] + (keys_[0] & 0xFF)) * 134775813u + 1;
-    keys_[2] = algorithm::crc_step(keys_[2], static_cast<std::uint8_t>(keys_[1] >> 24));
+std::vector<std::uint8_t> traditional_encryptor::header() {
+    std::vector<std::uint8_t> bytes(format::zip::records::encryption_header_len);
+    random_bytes(bytes.data(), bytes.size() - 1);
+    bytes.back() = static_cast<std::uint8_t>(crc_ >> 24);
+    encrypt(bytes.data(), bytes.size());
+    return bytes;
 }
 
-void traditional_encryptor::make_header(std::uint32_t crc, std::uint8_t header[12]) {
-    if (getrandom(header, 11, 0) != 11) throw failure{"cannot get random bytes for the encryption header"};
-    header[11] = static_cast<std::uint8_t>(crc >> 24);
-    encrypt(header, 12);
+void traditional_encryptor::encrypt(std::uint8_t* bytes, std::size_t length) {
+    constexpr std::size_t most = std::uint32_t{1} << 30;
+    for (std::size_t at = 0; at < length; at += most)
+        cipher_.encrypt(bytes + at, static_cast<std::uint32_t>(std::min(most, length - at)));
 }
 
 }  // namespace quillon::pack

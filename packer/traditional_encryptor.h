@@ -1,37 +1,28 @@
-// The traditional (weak) Zip encryption, write side: the three keys of the
-// reader's cipher, stepped with the plain bytes.
+// The traditional (weak) Zip encryption, write side, with the reader's own
+// cipher (zip/traditional_cipher.h): a 12-byte header of 11 random bytes
+// and the CRC's high byte, which the reader checks the passphrase against,
+// then the data.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include <string_view>
+
+#include "packer/entry_encryptor.h"
+#include "zip/traditional_cipher.h"
 
 namespace quillon::pack {
 
-class traditional_encryptor {
+class traditional_encryptor : public entry_encryptor {
 public:
-    explicit traditional_encryptor(const std::string& passphrase);
+    // The passphrase is not kept: only the keys it gives.
+    traditional_encryptor(std::string_view passphrase, std::uint32_t crc);
 
-    std::uint8_t encrypt(std::uint8_t plain) {
-        std::uint8_t cipher = plain ^ key_byte();
-        update(plain);
-        return cipher;
-    }
-    void encrypt(std::uint8_t* bytes, std::size_t length) {
-        for (std::size_t i = 0; i < length; ++i) bytes[i] = encrypt(bytes[i]);
-    }
-
-    // The 12-byte encryption header: 11 random bytes and the CRC's high
-    // byte, which the reader checks the passphrase against.
-    void make_header(std::uint32_t crc, std::uint8_t header[12]);
+    std::vector<std::uint8_t> header() override;
+    void encrypt(std::uint8_t* bytes, std::size_t length) override;
+    std::vector<std::uint8_t> trailer() override { return {}; }
 
 private:
-    std::uint8_t key_byte() const {
-        std::uint32_t t = (keys_[2] | 2) & 0xFFFF;
-        return static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
-    }
-    void update(std::uint8_t plain);
-
-    std::uint32_t keys_[3] = {0x12345678, 0x23456789, 0x34567890};
+    format::zip::traditional_cipher cipher_;
+    std::uint32_t crc_;
 };
 
 }  // namespace quillon::pack

@@ -6,13 +6,14 @@
 #include "errors/exception.h"
 #include "io/file.h"
 #include "io/system.h"
-#include "packer/byte_buffer.h"
 #include "stream/array_input.h"
 #include "stream/fork_input.h"
 #include "stream/safe_input.h"
 #include "zip/archive.h"
+#include "zip/byte_buffer.h"
 #include "zip/central_header.h"
 #include "zip/end_header.h"
+#include "zip/end_records_writer.h"
 #include "zip/records.h"
 #include "zip/survey.h"
 #include "zip/zip64_end_header.h"
@@ -22,9 +23,9 @@ namespace quillon::pack {
 namespace {
 
 namespace records = format::zip::records;
+using format::zip::byte_buffer;
 
 constexpr stream::size_type none = ~stream::size_type{0};
-constexpr std::uint16_t zip64_version = 45;
 constexpr std::uint64_t marker = records::zip64_u32;
 
 // Fields of the central record that the local header shares, at their
@@ -187,7 +188,8 @@ std::vector<std::uint8_t> moved_record(std::vector<std::uint8_t> record, std::ui
     if (extra.size() > 0xFFFF) throw failure{"an extra field would grow past its 64 KiB"};
     set(record, records::central::local_header_offset, marker, 4);
     set(record, records::central::extra_length, extra.size(), 2);
-    if (get(record, central_version_needed, 1) < zip64_version) set(record, central_version_needed, zip64_version, 2);
+    if (get(record, central_version_needed, 1) < records::version_zip64)
+        set(record, central_version_needed, records::version_zip64, 2);
     record.erase(record.begin() + static_cast<std::ptrdiff_t>(extra_at),
                  record.begin() + static_cast<std::ptrdiff_t>(extra_at + extra_length));
     record.insert(record.begin() + static_cast<std::ptrdiff_t>(extra_at), extra.begin(), extra.end());
@@ -236,20 +238,7 @@ std::vector<std::uint8_t> moved_end_records(std::vector<std::uint8_t> tail, stre
     if (zip64_length > 0 || !overflows) return tail;
 
     byte_buffer zip64;
-    zip64.put32(records::zip64_end_signature);
-    zip64.put64(records::zip64_end_len - 12);
-    zip64.put16(records::unix_host << 8 | zip64_version);
-    zip64.put16(zip64_version);
-    zip64.put32(0);  // this disk
-    zip64.put32(0);  // disk of the central directory
-    zip64.put64(entries);
-    zip64.put64(entries);
-    zip64.put64(size);
-    zip64.put64(offset);
-    zip64.put32(records::zip64_locator_signature);
-    zip64.put32(0);  // disk of the Zip64 end record
-    zip64.put64(offset + size);
-    zip64.put32(1);  // disks in all
+    format::zip::end_records_writer::put_zip64(zip64, {entries, size, offset}, offset + size);
     zip64.put(tail);
     return std::move(zip64.bytes);
 }

@@ -6,7 +6,9 @@
 #include <ctime>
 #include <limits>
 
-#include "packer/byte_buffer.h"
+#include "packer/aes_encryptor.h"
+#include "zip/byte_buffer.h"
+#include "zip/end_records_writer.h"
 #include "zip/records.h"
 
 namespace quillon::pack {
@@ -14,27 +16,41 @@ namespace quillon::pack {
 namespace {
 
 namespace records = format::zip::records;
+using format::zip::byte_buffer;
 
-constexpr std::uint16_t version_classic = 20;  // Deflate and traditional encryption
-constexpr std::uint16_t version_zip64 = 45;
 // Unix, so the mode in the attributes counts.
-constexpr std::uint16_t version_made_by = records::unix_host << 8 | 30;
-constexpr std::uint16_t zip64_made_by = records::unix_host << 8 | version_zip64;
+constexpr std::uint16_t version_made_by = records::unix_host << 8 | records::version_unix_attributes;
 constexpr std::uint32_t dos_read_only = 0x01;
 constexpr std::uint32_t dos_directory = 0x10;
 // The extended timestamp: a flags byte (bit 0: the modification time
 // follows) and the time, signed 32-bit seconds since 1970 UTC.
 constexpr std::uint8_t unix_time_modified = 1;
 constexpr std::uint32_t unix_time_len = 5;
-constexpr std::uint32_t zip64_end_rest = records::zip64_end_len - 12;  // what its size field counts
 
 bool is_ascii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 std::uint16_t flags_of(const entry_info& info, const entry_data& data) {
-    return static_cast<std::uint16_t>((data.encrypted ? records::encrypted_flag : 0) |
+    return static_cast<std::uint16_t>((data.cipher != encryption::none ? records::encrypted_flag : 0) |
+                                      (data.method == records::lzma ? records::lzma_end_marker_flag : 0) |
                                       (is_ascii(info.name) ? 0 : records::utf8_flag));
+}
+
+std::uint16_t version_needed(const entry_data& data, bool zip64) {
+    if (data.method == records::lzma || data.method == records::zstandard) return records::version_later;
+    if (data.cipher == encryption::aes) return records::version_aes;
+    return zip64 ? records::version_zip64 : records::version_classic;
+}
+
+void put_aes_field(byte_buffer& b, const entry_data& data) {
+    if (data.cipher != encryption::aes) return;
+    b.put16(records::aes_extra);
+    b.put16(records::aes_extra_len);
+    b.put16(records::aes_vendor_ae2);
+    b.put16(records::aes_vendor_id);
+    b.put8(aes_encryptor::strength);
+    b.put16(data.method);
 }
 
 // The extended timestamp's 32 bits: signed before 1970 (back to 1901),
@@ -63,12 +79,12 @@ void put_shared_fields(byte_buffer& b, const entry_info& info, const entry_data&
                        std::uint32_t compressed, std::uint32_t uncompressed, std::size_t extra_length) {
     std::uint16_t time, date;
     to_dos_time(info.modified, time, date);
-    b.put16(zip64 ? version_zip64 : version_classic);
+    b.put16(version_needed(data, zip64));
     b.put16(flags_of(info, data));
-    b.put16(data.method);
+    b.put16(data.cipher == encryption::aes ? records::aes_encrypted : data.method);
     b.put16(time);
     b.put16(date);
-    b.put32(data.crc);
+    b.put32(data.cipher == encryption::aes ? 0 : data.crc);
     b.put32(compressed);
     b.put32(uncompressed);
     b.put16(static_cast<std::uint32_t>(info.name.size()));
@@ -104,6 +120,7 @@ std::vector<std::uint8_t> zip_writer::local_header(const entry& e) const {
         extra.put64(e.data.compressed);
     }
     put_unix_time(extra, e.info.modified);
+    put_aes_field(extra, e.data);
 
     byte_buffer b;
     b.put32(records::local_signature);
@@ -127,10 +144,12 @@ std::vector<std::uint8_t> zip_writer::central_record(const entry& e) const {
         extra.put(zip64.bytes);
     }
     put_unix_time(extra, e.info.modified);
+    put_aes_field(extra, e.data);
 
     byte_buffer b;
     b.put32(records::central_signature);
-    b.put16(version_made_by);
+    b.put16(std::max(version_made_by, static_cast<std::uint16_t>(records::unix_host << 8 |
+                                                                 version_needed(e.data, !zip64.bytes.empty()))));
     put_shared_fields(b, e.info, e.data, !zip64.bytes.empty(), classic(e.data.compressed), classic(e.data.uncompressed),
                       extra.bytes.size());
     b.put16(0);  // comment
@@ -171,35 +190,9 @@ void zip_writer::finish(const std::string& comment) {
 }
 
 void zip_writer::write_end_records(std::uint64_t start, std::uint64_t size, const std::string& comment) {
-    const std::uint64_t count = entries_.size();
-    const bool many = count >= records::zip64_u16;
-    if (many || needs_zip64(size) || needs_zip64(start)) {
-        const std::uint64_t zip64_end = out_.position();
-        out_.write_u32(records::zip64_end_signature);
-        out_.write_u64(zip64_end_rest);
-        out_.write_u16(zip64_made_by);
-        out_.write_u16(version_zip64);
-        out_.write_u32(0);  // this disk
-        out_.write_u32(0);  // disk of the central directory
-        out_.write_u64(count);
-        out_.write_u64(count);
-        out_.write_u64(size);
-        out_.write_u64(start);
-        out_.write_u32(records::zip64_locator_signature);
-        out_.write_u32(0);  // disk of the Zip64 end record
-        out_.write_u64(zip64_end);
-        out_.write_u32(1);  // disks in all
-    }
-    const std::uint32_t short_count = many ? records::zip64_u16 : static_cast<std::uint32_t>(count);
-    out_.write_u32(records::end_signature);
-    out_.write_u16(0);  // this disk
-    out_.write_u16(0);  // disk of the central directory
-    out_.write_u16(short_count);
-    out_.write_u16(short_count);
-    out_.write_u32(classic(size));
-    out_.write_u32(classic(start));
-    out_.write_u16(static_cast<std::uint32_t>(comment.size()));
-    out_.write(comment.data(), comment.size());
+    const format::zip::directory_place place{entries_.size(), size, start};
+    const byte_buffer records = format::zip::end_records_writer::records(place, out_.position(), comment);
+    out_.write(records.bytes.data(), records.bytes.size());
 }
 
 }  // namespace quillon::pack

@@ -10,7 +10,11 @@
 // offset, in that order); the Zip64 end record and its locator come before
 // the end record when the count, the directory's size or its offset do not
 // fit, and the end record then holds the markers for those. Records with a
-// Zip64 extra field need version 4.5, the others 2.0.
+// Zip64 extra field need version 4.5, the others 2.0; LZMA and Zstandard
+// entries 6.3. A WinZip AES entry (AE-2, AES-256) names method 99 and holds
+// its real method in an AES extra field, in its local and its central
+// record, with the CRC 0; it needs version 5.1. An LZMA entry's flags say
+// that its data ends with an end-of-stream marker.
 //
 // Every entry records its Unix mode (made by Unix, the mode in the high 16
 // bits of the external attributes, with the DOS read-only and folder bits)
@@ -23,6 +27,7 @@
 #include <vector>
 
 #include "packer/output_file.h"
+#include "zip/records.h"
 
 namespace quillon::pack {
 
@@ -33,12 +38,15 @@ struct entry_info {
     std::uint32_t unix_mode = 0;  // st_mode, the type bits included
 };
 
+// How an entry's data is encrypted.
+enum class encryption { none, traditional, aes };
+
 // What the headers say of an entry's data.
 struct entry_data {
-    std::uint16_t method = 0;  // records::stored or records::deflated
-    bool encrypted = false;
+    std::uint16_t method = 0;  // of the data as compressed: records::stored, deflated, lzma, zstandard
+    encryption cipher = encryption::none;
     std::uint32_t crc = 0;
-    std::uint64_t compressed = 0;  // as written, the encryption header included
+    std::uint64_t compressed = 0;  // as written, what the encryption adds included
     std::uint64_t uncompressed = 0;
 };
 
@@ -59,11 +67,9 @@ public:
     void finish(const std::string& comment = "");
 
     // Whether sizes this large need the Zip64 extra field.
-    static bool needs_zip64(std::uint64_t size) { return size >= marker; }
+    static bool needs_zip64(std::uint64_t size) { return size >= format::zip::records::zip64_u32; }
 
 private:
-    static constexpr std::uint64_t marker = 0xFFFFFFFF;
-
     struct entry {
         entry_info info;
         entry_data data;

@@ -140,10 +140,20 @@ constexpr std::uint16_t unicode_path_extra = 0x7075;
 // the data once decrypted (2 bytes).
 constexpr std::uint16_t aes_extra = 0x9901;
 constexpr std::uint32_t aes_extra_len = 7;
+constexpr std::uint16_t aes_vendor_ae2 = 2;      // AE-2: the CRC is not stored (0), the code checks the data
+constexpr std::uint16_t aes_vendor_id = 0x4541;  // "AE"
 
 // "Version made by": the high byte names the system whose attributes the
 // external attributes hold.
 constexpr std::uint8_t unix_host = 3;
+
+// Versions of the format, ten times the number, as "version needed to
+// extract" and the low byte of "version made by" hold them.
+constexpr std::uint16_t version_classic = 20;          // Deflate, folders, traditional encryption
+constexpr std::uint16_t version_unix_attributes = 30;  // what the packer says it follows
+constexpr std::uint16_t version_zip64 = 45;
+constexpr std::uint16_t version_aes = 51;    // WinZip AES entries
+constexpr std::uint16_t version_later = 63;  // LZMA and Zstandard entries
 // A Unix mode, in the high 16 bits of the external attributes: its file
 // type bits, and the types the reader tells apart.
 constexpr std::uint32_t unix_type_bits = 0170000;

@@ -63,24 +63,7 @@ void read_line(settings& chosen, const std::string& line, std::vector<std::strin
             if (earlier == key) fail("key " + shown(key) + " is given twice");
         seen.push_back(key);
     }
-    if (key == "title") {
-        chosen.title = value;
-    } else if (key == "message") {
-        if (!chosen.message.empty()) chosen.message += '\n';
-        chosen.message += value;
-        if (chosen.message.size() > settings::longest_message) fail("the message is longer than 32 KiB");
-    } else if (key == "destination") {
-        read_destination(chosen, value);
-    } else if (key == "run") {
-        chosen.run = inside_path(value, "run");
-    } else if (key == "argument") {
-        chosen.arguments.push_back(value);
-    } else if (key == "cleanup") {
-        if (value != "yes" && value != "no") fail("cleanup must be yes or no, not " + shown(value));
-        chosen.cleanup = value == "yes";
-    } else {
-        fail("unknown key " + shown(key));
-    }
+    chosen.set(key, value);
 }
 
 }  // namespace
@@ -105,10 +88,36 @@ settings settings::parse(const std::string& comment) {
         if (line.empty() || line[0] == '#') continue;
         read_line(chosen, line, seen);
     }
-    if (!chosen.arguments.empty() && chosen.run.empty()) fail("arguments are given but no program to run");
-    if (chosen.cleanup && chosen.destination_place != place::temporary) fail("cleanup needs a {temp} destination");
-    if (chosen.cleanup && chosen.run.empty()) fail("cleanup needs a program to run");
+    chosen.check();
     return chosen;
+}
+
+void settings::set(const std::string& key, const std::string& value) {
+    present = true;
+    if (key == "title") {
+        title = value;
+    } else if (key == "message") {
+        if (!message.empty()) message += '\n';
+        message += value;
+        if (message.size() > longest_message) fail("the message is longer than 32 KiB");
+    } else if (key == "destination") {
+        read_destination(*this, value);
+    } else if (key == "run") {
+        run = inside_path(value, "run");
+    } else if (key == "argument") {
+        arguments.push_back(value);
+    } else if (key == "cleanup") {
+        if (value != "yes" && value != "no") fail("cleanup must be yes or no, not " + shown(value));
+        cleanup = value == "yes";
+    } else {
+        fail("unknown key " + shown(key));
+    }
+}
+
+void settings::check() const {
+    if (!arguments.empty() && run.empty()) fail("arguments are given but no program to run");
+    if (cleanup && destination_place != place::temporary) fail("cleanup needs a {temp} destination");
+    if (cleanup && run.empty()) fail("cleanup needs a program to run");
 }
 
 settings settings::of_archive(io::file& file, std::uint64_t begin, std::uint64_t end) {

@@ -54,6 +54,14 @@ public:
     // fork's position is kept.
     static settings of_archive(io::file& file, std::uint64_t begin, std::uint64_t end);
 
+    // Sets what the line `key`=`value` sets (a message line is added to
+    // the message), with the refusals `parse` makes of that line; for a
+    // writer that builds the settings up (the packer), which then calls
+    // `check` and writes `text`.
+    void set(const std::string& key, const std::string& value);
+    // The refusals of the whole block: arguments without a program, a
+    // cleanup without a {temp} destination or without a program.
+    void check() const;
     // The comment text of these settings, in the form `parse` reads.
     std::string text() const;
 

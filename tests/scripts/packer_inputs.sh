@@ -89,9 +89,21 @@ assert stat.S_ISLNK(z.getinfo('links/dangling').external_attr >> 16)\""
 check "--follow-links packs a folder linked from elsewhere" bash -c "mkdir -p elsewhere && ln -s ../links/docs elsewhere/docs && '$pack' --stub /bin/true --follow-links -o elsewhere.sfx elsewhere && unzip -p elsewhere.sfx elsewhere/docs/real.txt | grep -q 'the text'"
 check "--follow-links skips a folder packed already, with one warning" bash -c "'$pack' --stub /bin/true --follow-links -o followed.sfx links 2>w.txt && [ \$(wc -l <w.txt) = 1 ] && grep -q 'skipped \"links/to-folder\": a folder packed already' w.txt"
 check "a link named as the input is followed" bash -c "ln -s links named && '$pack' --stub /bin/true -o named.sfx named && unzip -l named.sfx | grep -q 'named/docs/real.txt'"
-ln -s /etc/passwd links-out 2>/dev/null; mkdir -p outside && ln -s /etc/passwd outside/passwd
-refuses "a link that leaves what is packed" "points outside what is packed" "$pack" --stub /bin/true -o "$work/refused.sfx" outside
+ln -s /etc/passwd links-out 2>/dev/null; mkdir -p outside leaving/in && ln -s /etc/passwd outside/passwd && echo kept >outside/kept.txt
+ln -s ../../../etc/passwd leaving/in/passwd
+refuses "a relative link that leaves what is packed" "points outside what is packed" "$pack" --stub /bin/true -o "$work/refused.sfx" leaving
+check "a link to an absolute path is skipped with a warning naming --follow-links" bash -c "'$pack' --stub /bin/true -o abs.sfx outside 2>w.txt &&
+  grep -q 'skipped \"outside/passwd\": a symbolic link to the absolute path \"/etc/passwd\".*--follow-links' w.txt &&
+  [ \"\$(unzip -Z1 abs.sfx)\" = \"\$(printf 'outside/\\noutside/kept.txt')\" ]"
 check "--follow-links packs what such a link points at" bash -c "'$pack' --stub /bin/true --follow-links -o outside.sfx outside && unzip -p outside.sfx outside/passwd | cmp - /etc/passwd"
+
+# -- what is never packed, and what --exclude leaves out
+mkdir -p ex/.git/objects ex/src/__pycache__ ex/docs && echo x >ex/.git/HEAD && echo code >ex/src/a.py &&
+  echo cache >ex/src/__pycache__/a.pyc && echo cache >ex/src/b.pyc && echo doc >ex/docs/a.txt && echo keep >ex/keep.txt
+check "--exclude by last part and by path; .git never packed" bash -c "'$pack' --stub /bin/true --exclude '*.pyc' --exclude __pycache__ \
+  --exclude 'ex/docs/*' -o ex.sfx ex && [ \"\$(unzip -Z1 ex.sfx | sort | tr '\\n' ' ')\" = 'ex/ ex/docs/ ex/keep.txt ex/src/ ex/src/a.py ' ]"
+check "the output itself is not packed into the next one" bash -c "'$pack' --stub /bin/true -o ex/last.sfx ex && '$pack' --stub /bin/true -o ex/last.sfx ex &&
+  ! unzip -Z1 ex/last.sfx | grep -q last.sfx"
 
 # -- what is not a file, a folder or a link
 mkdir -p special && echo kept >special/kept.txt && mkfifo special/pipe
@@ -173,7 +185,7 @@ check "unzip tests the streamed files" unzip -tq large.sfx
 check "Python reads the joined stream" python3 -c "
 import zipfile; assert zipfile.ZipFile('large.sfx').testzip() is None"
 check "7z tests the streamed files" 7z t large.sfx
-check "encrypted large files (their CRC read first)" bash -c "echo 'open sesame' >pw && '$pack' --stub /bin/true --passphrase-file pw -o large-secret.sfx large &&
+check "encrypted large files (their CRC read first)" bash -c "echo 'open sesame' >pw && '$pack' --stub /bin/true --zipcrypto --passphrase-file pw -o large-secret.sfx large &&
   unzip -tq -P 'open sesame' large-secret.sfx"
 check "level 0 streams large files stored" bash -c "'$pack' --stub /bin/true -0 -o large0.sfx large && unzip -tq large0.sfx"
 if [ -x "$stub" ]; then

@@ -1,12 +1,12 @@
 // Little-endian bytes built up in memory: a record before it is written,
-// or one read to be changed.
+// or one read to be changed (the writing side of the records).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace quillon::pack {
+namespace format::zip {
 
 class byte_buffer {
 public:
@@ -35,4 +35,4 @@ private:
     }
 };
 
-}  // namespace quillon::pack
+}  // namespace format::zip

@@ -32,6 +32,11 @@ endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/quillon-pack.1 ${CMAKE_SOURCE_DIR}/docs/man/quillon-sfx.1
   DESTINATION share/man/man1)
 
+# `cpack` and `make install` package and install what is built; they do not
+# build it first (build, then install), so that packaging in a test never
+# rebuilds programs that other tests are running.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(CPACK_PACKAGE_NAME quillon)
 set(CPACK_PACKAGE_VENDOR "Quillon")
 set(CPACK_PACKAGE_CONTACT "Quillon developers <quillon@localhost>")

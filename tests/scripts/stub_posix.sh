@@ -241,7 +241,7 @@ expect "a destination below a file" 2 \
 # entry list of 65535 records.
 sfx many.sfx many.zip
 limit=""
-for candidate in $(seq 4000 400 40000); do
+for candidate in $(seq 1000 200 40000); do
   rm -rf probe && mkdir probe
   if (cd probe && ulimit -v "$candidate" && "$work/one.sfx" -q </dev/null >/dev/null 2>&1); then limit=$candidate; break; fi
 done

@@ -317,7 +317,7 @@ program_usage() {
   cat <<EOF
 usage: two.sfx [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]
                -l | -t [-p FILE]
-               -h
+               -h | --version
 
 Extracts the files inside this program. Without -q or -d it asks where
 to; it asks before it replaces an existing file. A message the program
@@ -333,6 +333,7 @@ carries is shown first, except with -q: a quiet run has accepted it.
   -x          extract only: do not run the program the archive names
   -- ARGS     give ARGS to the program the archive runs after extracting
   -h, --help  this text
+  --version   the version of this program
 
 Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),
 3 any other failure.

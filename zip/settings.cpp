@@ -49,9 +49,21 @@ void read_destination(settings& chosen, std::string text) {
         chosen.destination = inside_path(text, "destination");
 }
 
+// "ACCEPT|DECLINE": two words, one line each, short enough for a button.
+void read_buttons(settings& chosen, const std::string& text) {
+    const std::size_t bar = text.find('|');
+    const std::string accept = text.substr(0, bar), decline = bar == std::string::npos ? "" : text.substr(bar + 1);
+    if (accept.empty() || decline.empty() || decline.find('|') != std::string::npos)
+        fail("buttons " + shown(text) + " is not two words apart by a \"|\"");
+    if (accept.size() > settings::longest_button || decline.size() > settings::longest_button)
+        fail("buttons " + shown(text) + ": a button's words are longer than 40 bytes");
+    chosen.accept_button = accept;
+    chosen.decline_button = decline;
+}
+
 // The keys a block may give once each; a second one would leave the
 // outcome to whichever line comes last (a destination made of two).
-const char* const single_keys[] = {"title", "destination", "run", "cleanup"};
+const char* const single_keys[] = {"title", "buttons", "destination", "run", "cleanup"};
 
 void read_line(settings& chosen, const std::string& line, std::vector<std::string>& seen) {
     const std::size_t equals = line.find('=');
@@ -69,6 +81,8 @@ void read_line(settings& chosen, const std::string& line, std::vector<std::strin
         if (!chosen.message.empty()) chosen.message += '\n';
         chosen.message += value;
         if (chosen.message.size() > settings::longest_message) fail("the message is longer than 32 KiB");
+    } else if (key == "buttons") {
+        read_buttons(chosen, value);
     } else if (key == "destination") {
         read_destination(chosen, value);
     } else if (key == "run") {
@@ -108,6 +122,7 @@ settings settings::parse(const std::string& comment) {
     if (!chosen.arguments.empty() && chosen.run.empty()) fail("arguments are given but no program to run");
     if (chosen.cleanup && chosen.destination_place != place::temporary) fail("cleanup needs a {temp} destination");
     if (chosen.cleanup && chosen.run.empty()) fail("cleanup needs a program to run");
+    if (!chosen.accept_button.empty() && chosen.message.empty()) fail("buttons need a message");
     return chosen;
 }
 
@@ -137,6 +152,7 @@ std::string settings::text() const {
         out += "message=" + message.substr(at, end - at) + "\n";
         at = end + 1;
     }
+    if (!accept_button.empty()) out += "buttons=" + accept_button + "|" + decline_button + "\n";
     if (has_destination) {
         static const char* const prefixes[] = {"", "{temp}", "{home}"};
         std::string text = prefixes[static_cast<int>(destination_place)];

@@ -13,7 +13,7 @@
 # on standard error.
 #
 # The program: QUILLON_WIN64_STUB (default build/win64/bin/quillon-sfx.exe).
-# With QUILLON_UPDATE_SCREENSHOTS=1 the message dialog with a maker's title
+# With QUILLON_UPDATE_SCREENSHOTS=1 the licence dialog with a maker's title
 # is copied to docs/screenshots/installer.png.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
@@ -140,10 +140,10 @@ run() {  # run NAME ARGS...: in the foreground in a fresh folder "here"
   (cd here && timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/err" </dev/null)
   code=$?
 }
-start() {  # start NAME ARGS...: the same in the background, window texts traced
+start() {  # start NAME ARGS...: the same in the background, window and field texts traced
   local name=$1; shift
   rm -rf here "$marker" && mkdir here
-  (cd here && WINEDEBUG=+win exec timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/trace" </dev/null) &
+  (cd here && WINEDEBUG=+win,+edit exec timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/trace" </dev/null) &
   program=$!
 }
 finish() { wait "$program"; code=$?; }
@@ -199,9 +199,6 @@ check "-x: the files are in the temporary folder" [ -n "$(temporaries)" ]
 start full
 if id=$(window "$title"); then
   pass
-  mkdir -p "$work/screenshots"
-  geometry "$id"
-  import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/screenshots/installer.png"
   point_at "$id"; xdotool key Return  # I Agree
 else
   fail "no message dialog with the maker's title"
@@ -218,7 +215,7 @@ check "the program ran in the temporary folder ($gui_ran_in)" bash -c "[[ '$gui_
 licence=$(head -c 20480 /usr/share/common-licenses/GPL-3 | sed 's/^/message=/')
 installer licence "${header}title=$title
 $licence
-buttons=Proceed|Stop
+buttons=Accept|Decline
 destination={temp}/lic
 run=setup.exe
 cleanup=yes
@@ -228,10 +225,11 @@ if id=$(window "$title"); then
   geometry "$id"
   check "the licence dialog fits the screen (${width}x${height}+${x}+${y})" \
     [ "$x" -ge 0 -a "$y" -ge 0 -a $((x + width)) -le 1024 -a $((y + height)) -le 768 ]
-  import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/top.png"
+  mkdir -p "$work/screenshots"
+  import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/screenshots/installer.png"
   point_at "$id"; xdotool key Next Next; sleep 0.5
   import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/scrolled.png"
-  differ=$(compare -metric AE "$work/top.png" "$work/scrolled.png" null: 2>&1)
+  differ=$(compare -metric AE "$work/screenshots/installer.png" "$work/scrolled.png" null: 2>&1)
   check "Page Down scrolls the licence ($differ pixels changed)" [ "${differ%% *}" -gt 1000 ]
   xdotool key Return
 else
@@ -239,7 +237,7 @@ else
 fi
 finish
 check "the licence accepted with Enter: the program runs (got $code)" [ "$code" = 7 ]
-check "the buttons' words are the settings'" bash -c "grep -q 'set_window_text L\"Proceed\"' '$work/trace' && grep -q 'set_window_text L\"Stop\"' '$work/trace'"
+check "the buttons' words are the settings'" bash -c "grep -q 'set_window_text L\"Accept\"' '$work/trace' && grep -q 'set_window_text L\"Decline\"' '$work/trace'"
 
 # -- Cancel at the message: exit 1, nothing written, no folder left
 rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*

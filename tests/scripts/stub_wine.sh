@@ -269,8 +269,8 @@ fi
 finish
 [ "$code" = 0 ] && pass || fail "the GUI run ends with exit code 0 (got $code)"
 same_tree "typed destination and passphrase" "$src" gui/typed/dest
-style=$(sed -n 's/.*Creating Unicode edit control, style = \([0-9a-f]*\).*/\1/p' "$trace" | tail -1)
-[ -n "$style" ] && (( 0x$style & 0x20 )) && pass || fail "the passphrase field is masked (style ${style:-not traced})"
+style=$(sed -n 's/.*Creating .*edit control, style = \(0x[0-9a-f]*\).*/\1/p' "$trace" | tail -1)
+[ -n "$style" ] && (( style & 0x20 )) && pass || fail "the passphrase field is masked (style ${style:-not traced})"
 
 # -- a switch that is not exactly "-q" is refused with the usage text, on
 #    standard error when that leads somewhere (here the trace file): exit

@@ -353,14 +353,14 @@ unwatched() {
 }
 run quiet "" "$work/damaged.exe" -q -n
 expect "-q -n failing, standard error redirected" 2
-check "-q -n failing: the error on standard error" grep -qF 'CRC mismatch, data is invalid.' "$work/err"
+check "-q -n failing: the error on standard error" grep -qxF 'format::zip::item_reader exception: CRC mismatch, data is invalid: two/b.txt.' "$work/err"
 unwatched quiet '..\damaged.exe' -q -n -log '..\quiet.log'
 check "-q -n failing without a console: exit 2, no window (exit $code, $windows windows)" [ "$code" = 2 -a "$windows" = 0 ]
 check "-q -n failing: the damaged file is not left" [ ! -e quiet/two/b.txt ]
 tr -d '\r' <quiet.log >quiet.txt 2>/dev/null
 check "-log: started, destination, each file, the error and the exit code" bash -c "
   grep -qx 'started: .*damaged.exe -q -n -log ..\\\\quiet.log' quiet.txt && grep -qx 'destination: .*quiet' quiet.txt &&
-  grep -qx 'extracted: .*quiet.two.b.txt' quiet.txt && grep -qx 'error: .*CRC mismatch, data is invalid.' quiet.txt &&
+  grep -qx 'extracted: .*quiet.two.b.txt' quiet.txt && grep -qxF 'error: format::zip::item_reader exception: CRC mismatch, data is invalid: two/b.txt.' quiet.txt &&
   [ \"\$(tail -1 quiet.txt)\" = 'exit code: 2' ]"
 unwatched unlisted '..\two.exe' -l -log '..\list.log'
 check "-l without a console: exit 0, no window (exit $code, $windows windows)" [ "$code" = 0 -a "$windows" = 0 ]

@@ -2,6 +2,7 @@
 
 #include "app/overwrite_question.h"
 #include "app/passphrase_dialog.h"
+#include "app/run_log.h"
 #include "errors/exception.h"
 #include "io/directory.h"
 #include "io/file.h"
@@ -23,41 +24,55 @@ void driver::run(const io::directory& destination) {
         throw;
     }
     window_.destroy();
+    run_log::line("done: " + std::to_string(written_) + " files extracted, " + std::to_string(kept_) + " kept");
+}
+
+bool driver::replaces(const io::path& path) {
+    const io::file target(path);
+    // Whether it is a link is asked only of what exists: most files are new.
+    if (!target.any_fork_exists()) return true;
+    const bool link = target.is_link();
+    if (existing_ == options::overwrite::ask) {
+        // Names come from the archive: shown only with their control
+        // characters made visible.
+        switch (overwrite_question().ask(path.join().printable(), link)) {
+            case overwrite_question::answer::yes:
+                return true;
+            case overwrite_question::answer::no:
+                return false;
+            case overwrite_question::answer::all:
+                existing_ = options::overwrite::always;
+                return true;
+            case overwrite_question::answer::none:
+                existing_ = options::overwrite::never;
+                return false;
+        }
+    }
+    return existing_ == options::overwrite::always;
 }
 
 bool driver::entering(const io::path& path) {
-    // Names come from the archive: shown only with their control
-    // characters made visible.
     const any::string name = path.join().printable();
-    const io::file target(path);
-    // Whether it is a link is asked only of what exists: most files are new.
-    if (target.any_fork_exists()) {
-        const bool link = target.is_link();
-        if (existing_ == options::overwrite::ask) {
-            switch (overwrite_question().ask(name, link)) {
-                case overwrite_question::answer::yes:
-                    break;
-                case overwrite_question::answer::no:
-                    return false;
-                case overwrite_question::answer::all:
-                    existing_ = options::overwrite::always;
-                    break;
-                case overwrite_question::answer::none:
-                    existing_ = options::overwrite::never;
-                    return false;
-            }
-        } else if (existing_ == options::overwrite::never) {
-            return false;
-        }
+    window_.reach_file(written_ + kept_ + 1);
+    const bool is_program = !program_.empty() && path.join() == program_;
+    if (!replaces(path)) {
+        ++kept_;
+        if (is_program) program_kept_ = true;
+        run_log::line("kept: " + name.to_utf8());
+        return false;
     }
+    ++written_;
     window_.set_name(name);
-    if (!program_.empty() && path.join() == program_) program_written_ = true;
+    if (is_program) program_written_ = true;
+    run_log::line("extracted: " + name.to_utf8());
     return true;
 }
 
+void driver::starting(std::uint64_t files) { window_.set_file_count(files); }
+
 void driver::expect_program(const io::path& path) {
     program_ = path.join();
-    program_written_ = false;
+    program_written_ = program_kept_ = false;
 }
 
 void driver::passphrase_needed(std::string& passphrase) { passphrase_dialog().ask(passphrase); }

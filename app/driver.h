@@ -36,21 +36,30 @@ public:
     // exists under the entry's name: replaces or keeps it as the policy
     // says, asking while it says "ask" ("All" and "None" then settle it for
     // the rest). Then shows the name of a file that is written.
+    // Each file is noted in the log, written or kept.
     bool entering(const io::path& path) override;
     void passphrase_needed(std::string& passphrase) override;
+    void starting(std::uint64_t files) override;
 
     // The file an installer runs afterwards, by its full destination path:
-    // it must be written in this run, not kept from an earlier one.
+    // it must be written in this run, or be one that the user chose to
+    // keep in this run (No, No to All, -n), never one merely found there.
     void expect_program(const io::path& path);
     bool program_written() const { return program_written_; }
+    bool program_kept() const { return program_kept_; }
     void progress(std::uint64_t position) override;
 
 private:
+    // Whether an existing file at `path` is replaced.
+    bool replaces(const io::path& path);
+
     std::uint64_t total_;
     bool quiet_;
     options::overwrite existing_;
     any::string program_;
     bool program_written_ = false;
+    bool program_kept_ = false;
+    std::uint64_t written_ = 0, kept_ = 0;
     progress_window window_;
 };
 

@@ -5,9 +5,11 @@
 #include "app/destination_dialog.h"
 #include "app/driver.h"
 #include "app/host.h"
+#include "app/message_dialog.h"
 #include "app/options.h"
 #include "app/passphrase_dialog.h"
 #include "app/report.h"
+#include "app/run_log.h"
 #include "errors/exception.h"
 #include "image/image.h"
 #include "io/directory.h"
@@ -101,14 +103,31 @@ std::vector<any::string> program_arguments(const format::zip::settings& chosen, 
 }
 
 // The program an installer runs: the file of that name that this very run
-// wrote below the destination, and nothing else.
+// wrote below the destination, or the one there that the user chose to keep
+// in this run (No, No to All, -n); never a link or a folder.
 io::path extracted_program(const driver& extraction, const io::path& program) {
     const io::file file(program);
-    if (!extraction.program_written() || file.is_link() || !file.exists() || file.is_directory())
-        throw un::exception(
-            "the program to run, \"" + program.join().printable().to_utf8() + "\", was not extracted in this run",
-            "quillon::self::entry");
+    const std::string name = "\"" + program.join().printable().to_utf8() + "\"";
+    if (!extraction.program_written() && !extraction.program_kept())
+        throw un::exception("the program to run, " + name + ", was not extracted in this run", "quillon::self::entry");
+    if (file.is_link() || !file.exists() || file.is_directory())
+        throw un::exception("the program to run, " + name + ", is " +
+                                (file.is_link()  ? "a symbolic link"
+                                 : file.exists() ? "a folder"
+                                                 : "missing") +
+                                (extraction.program_written() ? "" : " (the file kept in place of the archive's)"),
+                            "quillon::self::entry");
     return program;
+}
+
+// A command line as a person would type it again: words with blanks quoted.
+std::string command_line(const io::path& program, const std::vector<any::string>& arguments) {
+    std::string line = program.join().printable().to_utf8();
+    for (const any::string& argument : arguments) {
+        const std::string word = argument.printable(std::string::npos).to_utf8();
+        line += word.empty() || word.find(' ') != std::string::npos ? " \"" + word + "\"" : " " + word;
+    }
+    return line;
 }
 
 // The destination is made with its parents, unless one of them, or the
@@ -128,18 +147,40 @@ void require_folders(const io::path& destination) {
         "quillon::self::entry");
 }
 
+// Tells the one message of a failed run where the run shows its text (the
+// listing's, the test's: `printing`), else as the error message, and puts
+// it into the log; false when it could not be told.
+bool tell_error(const std::string& text, bool printing) noexcept {
+    run_log::line("error: " + text);
+    try {
+        if (printing) {
+            report out(true);
+            out.write(text + "\n");
+            out.finish();
+        } else {
+            host::show_error(text);
+        }
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 int run_installed(const driver& extraction, const format::zip::settings& chosen, const options& given,
                   const io::directory& destination, const io::path& temporary) {
     io::path program = chosen.run;
     program.place_under(destination.path());
-    const int code =
-        host::run_program(extracted_program(extraction, program), program_arguments(chosen, given), destination.path());
+    const std::vector<any::string> arguments = program_arguments(chosen, given);
+    extracted_program(extraction, program);
+    run_log::line("running: " + command_line(program, arguments));
+    const int code = host::run_program(program, arguments, destination.path());
+    run_log::line("the program's exit code: " + std::to_string(code));
     if (chosen.cleanup && !temporary.empty()) {
         try {
             io::directory(temporary).remove_tree();
         } catch (const un::exception& failure) {
             // Reported, but the program's own code is what the run returns.
-            host::show_error(un::display_text(failure));
+            tell_error(un::display_text(failure), false);
         }
     }
     return code;
@@ -161,8 +202,10 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     const format::zip::settings settings =
         format::zip::settings::of_archive(own, program.archive_offset(), program.archive_end());
     if (!settings.title.empty()) host::set_title(any::string::from_utf8(settings.title));
-    // A quiet run has accepted the message.
-    if (!settings.message.empty() && !chosen.quiet && !host::confirm(any::string::from_utf8(settings.message)))
+    // A quiet run has accepted the message, as has one with -y.
+    if (!settings.message.empty() && !chosen.quiet && !chosen.accept &&
+        !message_dialog().ask(any::string::from_utf8(settings.message), any::string::from_utf8(settings.accept_button),
+                              any::string::from_utf8(settings.decline_button)))
         throw evacuation("");
 
     driver extraction(own, chosen.quiet, chosen.existing, passphrase);
@@ -178,7 +221,10 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     } else {
         suggested = settings.has_destination ? default_destination(settings, current, temporary) : io::path(current);
         suggested = host::full_path(suggested.join());
-        destination.path() = chosen.quiet ? suggested : host::full_path(destination_dialog().ask(suggested.join()));
+        // A temporary folder is nothing the user would choose: not asked.
+        const bool asked = !chosen.quiet && !(settings.has_destination &&
+                                              settings.destination_place == format::zip::settings::place::temporary);
+        destination.path() = asked ? host::full_path(destination_dialog().ask(suggested.join())) : suggested;
     }
     // A temporary folder made for a destination the user did not keep goes
     // again (it is still empty).
@@ -187,6 +233,7 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
         temporary = io::path();
     }
     require_folders(destination.path());
+    run_log::line("destination: " + destination.path().join().printable().to_utf8());
 
     // The program to run must be one of the archive's files, checked
     // before anything is written, also when it is not run (-x); so is what
@@ -209,29 +256,47 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     return run_installed(extraction, settings, chosen, destination, temporary);
 }
 
-// Shows the one message of a failed run where the run shows its text;
-// false when even that failed.
-bool shown(const std::string& text, bool printing) noexcept {
+// The run of a command line that was understood, and its exit code; every
+// failure is told (and logged) here.
+int perform(const options& chosen, const std::vector<any::string>& arguments) {
+    // Listing and testing print their text, errors included; extraction
+    // shows its error as the one message.
+    const bool printing = chosen.what != options::action::extract;
     try {
-        if (printing) {
-            report out(true);
-            out.write(text + "\n");
-            out.finish();
-        } else {
-            host::show_error(text);
+        if (!chosen.log_file.empty()) {
+            run_log::open(host::full_path(chosen.log_file));
+            run_log::line("started: " + command_line(host::own_path(), arguments));
         }
-        return true;
+        // Read before anything is written: a missing file stops the run.
+        const std::string passphrase =
+            chosen.passphrase_file.empty() ? std::string() : read_passphrase(chosen.passphrase_file);
+
+        // The own file is the input of the whole run; its size, taken
+        // before the archive is located, is the progress display's total.
+        io::file own(host::own_path());
+        own.data_fork().open();
+        const int code = printing ? inspect(own, chosen, passphrase) : extract(own, chosen, passphrase);
+        own.data_fork().close(false);
+        return code;
+    } catch (const evacuation&) {
+        run_log::line("cancelled");
+        return entry::cancelled;
+    } catch (const un::exception& failure) {
+        return tell_error(un::display_text(failure), printing) ? entry::failed : entry::aborted;
+    } catch (const std::bad_alloc&) {
+        tell_error("out of memory", printing);
+        return entry::aborted;
     } catch (...) {
-        return false;
+        run_log::line("error: an internal failure");
+        return entry::aborted;
     }
 }
 
 }  // namespace
 
 int entry::run(const std::vector<any::string>& arguments) {
-    // Listing, testing and the usage text print their text, errors
-    // included; extraction shows its error as the one message.
-    bool printing = true;
+    // Nobody may be there to click: no window waits for it.
+    if (options::unattended(arguments)) report::without_message_boxes();
     try {
         options chosen;
         try {
@@ -249,26 +314,10 @@ int entry::run(const std::vector<any::string>& arguments) {
             out.finish();
             return done;
         }
-        printing = chosen.what != options::action::extract;
-
-        // Read before anything is written: a missing file stops the run.
-        const std::string passphrase =
-            chosen.passphrase_file.empty() ? std::string() : read_passphrase(chosen.passphrase_file);
-
-        // The own file is the input of the whole run; its size, taken
-        // before the archive is located, is the progress display's total.
-        io::file own(host::own_path());
-        own.data_fork().open();
-        const int code = printing ? inspect(own, chosen, passphrase) : extract(own, chosen, passphrase);
-        own.data_fork().close(false);
+        const int code = perform(chosen, arguments);
+        run_log::line("exit code: " + std::to_string(code));
+        run_log::close();
         return code;
-    } catch (const evacuation&) {
-        return cancelled;
-    } catch (const un::exception& failure) {
-        return shown(un::display_text(failure), printing) ? failed : aborted;
-    } catch (const std::bad_alloc&) {
-        shown("out of memory", printing);
-        return aborted;
     } catch (...) {
         return aborted;
     }

@@ -1,7 +1,7 @@
 // What the entry needs from the system it runs on: its own file, the
 // current folder, a way to show the one error message, and what an
-// installer needs (its title and message, a private temporary folder, the
-// home folder, running the program it brought). One implementation per
+// installer needs (its title, a private temporary folder, the home folder,
+// running the program it brought). One implementation per
 // front end (app/win32/, app/posix/).
 #pragma once
 
@@ -27,15 +27,14 @@ public:
     // A relative one stays relative when the current folder cannot be
     // found; never raises for that.
     static io::path full_path(const any::string& name);
-    // Shows `text` (the display text of a failure) to the user; never raises.
+    // Shows `text` (the display text of a failure) to the user; never
+    // raises. On Windows in a message box, unless message boxes are not
+    // allowed (report::without_message_boxes): then where a report goes.
     static void show_error(const std::string& text) noexcept;
 
     // The title of every window and message box ("Self-Extracting Archive"
     // until set); the POSIX stub prints it as its first line.
     static void set_title(const any::string& title);
-    // Shows the maker's message with OK and Cancel (on a terminal: the
-    // text, then "Continue? [y/N]"); true to go on.
-    static bool confirm(const any::string& message);
     // A new folder with a random name in the system's temporary folder,
     // made by this call (never one that was there), only the user's, and no
     // link. Throws io::exception when it cannot be made.

@@ -41,6 +41,10 @@ options options::parse(const std::vector<any::string>& arguments) {
             chosen.quiet = true;
         } else if (argument == u"-x") {
             chosen.run_program = false;
+        } else if (argument == u"-y" || argument == u"--accept") {
+            chosen.accept = true;
+        } else if (argument == u"-log" || argument == u"/log") {
+            value(chosen.log_file, any::string(argument).to_utf8(), "a file");
         } else if (argument == u"-d") {
             value(chosen.destination, "-d", "a folder");
         } else if (argument == u"-p") {
@@ -68,15 +72,24 @@ options options::parse(const std::vector<any::string>& arguments) {
     return chosen;
 }
 
+bool options::unattended(const std::vector<any::string>& arguments) {
+    for (const any::string& argument : arguments) {
+        const std::u16string& word = argument.wide();
+        if (word == u"--") break;
+        if (word == u"-q" || word == u"-l" || word == u"-t") return true;
+    }
+    return false;
+}
+
 std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
-    return "usage: " + program + " [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n" + indent +
+    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n" + indent +
            "-l | -t [-p FILE]\n" + indent +
            "-h | --version\n"
            "\n"
            "Extracts the files inside this program. Without -q or -d it asks where\n"
            "to; it asks before it replaces an existing file. A message the program\n"
-           "carries is shown first, except with -q: a quiet run has accepted it.\n"
+           "carries is shown first, except with -q or -y: such a run has accepted it.\n"
            "\n"
            "  -q          quiet: no destination question, no progress display\n"
            "  -d DIR      extract into DIR (made with its parents when missing)\n"
@@ -86,12 +99,17 @@ std::string options::usage(const std::string& program) {
            "  -t          test every entry (decode it, check its CRC); writes nothing\n"
            "  -p FILE     the passphrase of encrypted entries is the first line of FILE\n"
            "  -x          extract only: do not run the program the archive names\n"
+           "  -y, --accept\n"
+           "              accept the program's message without showing it\n"
+           "  -log FILE   with any of them: write what was done and any error to FILE\n"
+           "              (also /log FILE), for runs that nobody watches\n"
            "  -- ARGS     give ARGS to the program the archive runs after extracting\n"
            "  -h, --help  this text\n"
            "  --version   the version of this program\n"
            "\n"
            "Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),\n"
-           "3 any other failure.\n";
+           "3 any other failure. The errors of a run with -q, -l or -t are never\n"
+           "shown in a window: they go to standard error (or the console).\n";
 }
 
 }  // namespace quillon::self

@@ -6,6 +6,8 @@
 //   -l, -t     list the entries / test them; nothing is written
 //   -p FILE    the passphrase is the first line of FILE
 //   -x         extract only: do not run the program an installer names
+//   -y, --accept   accept an installer's message without showing it
+//   -log FILE  (also /log FILE) record what was done and any error in FILE
 //   -h, --help the usage text
 //   --version  the version
 //   -- ARGS    everything after it goes to the program an installer runs
@@ -39,17 +41,25 @@ struct options {
     overwrite existing = overwrite::ask;
     bool quiet = false;
     bool run_program = true;
+    // The installer's message is accepted without being shown (as -q
+    // accepts it, without -q's other effects).
+    bool accept = false;
     // After "--": arguments for the program an installer runs.
     std::vector<any::string> program_arguments;
     // Empty when not given.
     any::string destination;
     any::string passphrase_file;
+    any::string log_file;
 
     // The switches after the program's name. "-h" or "--help" anywhere
     // (before "--") asks for the usage text, "--version" for the version;
     // otherwise raises usage_error for anything
     // not understood, the argument named in it (made printable).
     static options parse(const std::vector<any::string>& arguments);
+    // Whether `arguments` ask for a run without windows that wait for a
+    // click (-q, -l or -t before "--"), read also from a command line that
+    // `parse` refuses: its error is then told without a window too.
+    static bool unattended(const std::vector<any::string>& arguments);
 
     // The usage text, naming the program `program` (UTF-8); ends with a
     // line break.

@@ -1,6 +1,6 @@
-// The progress display: the name of the file being written, a bar, and the
-// user's Cancel. Its state is process-wide (there is one extraction); the
-// object is only the handle through which the driver speaks to it.
+// The progress display: the name of the file being written, a bar, the
+// percentage and which file of how many, and the user's Cancel. Its state is process-wide (there is one extraction);
+// the object is only the handle through which the driver speaks to it.
 //
 // Without `show` (quiet mode) every operation has no visible effect.
 #pragma once
@@ -22,6 +22,10 @@ public:
     // has cancelled.
     void step(std::uint64_t position);
     void set_name(const any::string& name);
+    // How many files the extraction goes through, and which of them it has
+    // reached (from 1; a file kept counts too).
+    void set_file_count(std::uint64_t files);
+    void reach_file(std::uint64_t number);
     void destroy();
 };
 

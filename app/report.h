@@ -5,7 +5,10 @@
 // Windows, a GUI program: the standard handle when whoever started the
 // program redirected it to a file or a pipe (UTF-8 there); else the console
 // of the program that started it, when there is one; else one message box,
-// shown when the report is finished.
+// shown when the report is finished (unless message boxes are not allowed:
+// then nowhere).
+//
+// Every report but an error's is copied into the log (app/run_log.h).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +25,13 @@ public:
     // Passes on what is left where the text goes as it comes (a report
     // cut short by an error shows no message box); never raises.
     ~report() override;
+
+    // From now on no text waits in a message box for a click (quiet runs,
+    // -l and -t: nobody may be there to click), on Windows the error
+    // message included; text with no console and no redirected handle to
+    // go to is left to the log and the exit code.
+    static void without_message_boxes();
+    static bool message_boxes_allowed();
 
     using stream::output::write;
     void write(const void* bytes, std::uint32_t length) override;

@@ -49,9 +49,21 @@ void read_destination(settings& chosen, std::string text) {
         chosen.destination = inside_path(text, "destination");
 }
 
+// "ACCEPT|DECLINE": two words, one line each, short enough for a button.
+void read_buttons(settings& chosen, const std::string& text) {
+    const std::size_t bar = text.find('|');
+    const std::string accept = text.substr(0, bar), decline = bar == std::string::npos ? "" : text.substr(bar + 1);
+    if (accept.empty() || decline.empty() || decline.find('|') != std::string::npos)
+        fail("buttons " + shown(text) + " is not two words apart by a \"|\"");
+    if (accept.size() > settings::longest_button || decline.size() > settings::longest_button)
+        fail("buttons " + shown(text) + ": a button's words are longer than 40 bytes");
+    chosen.accept_button = accept;
+    chosen.decline_button = decline;
+}
+
 // The keys a block may give once each; a second one would leave the
 // outcome to whichever line comes last (a destination made of two).
-const char* const single_keys[] = {"title", "destination", "run", "cleanup"};
+const char* const single_keys[] = {"title", "buttons", "destination", "run", "cleanup"};
 
 void read_line(settings& chosen, const std::string& line, std::vector<std::string>& seen) {
     const std::size_t equals = line.find('=');
@@ -100,6 +112,8 @@ void settings::set(const std::string& key, const std::string& value) {
         if (!message.empty()) message += '\n';
         message += value;
         if (message.size() > longest_message) fail("the message is longer than 32 KiB");
+    } else if (key == "buttons") {
+        read_buttons(*this, value);
     } else if (key == "destination") {
         read_destination(*this, value);
     } else if (key == "run") {
@@ -118,6 +132,7 @@ void settings::check() const {
     if (!arguments.empty() && run.empty()) fail("arguments are given but no program to run");
     if (cleanup && destination_place != place::temporary) fail("cleanup needs a {temp} destination");
     if (cleanup && run.empty()) fail("cleanup needs a program to run");
+    if (!accept_button.empty() && message.empty()) fail("buttons need a message");
 }
 
 settings settings::of_archive(io::file& file, std::uint64_t begin, std::uint64_t end) {
@@ -146,6 +161,7 @@ std::string settings::text() const {
         out += "message=" + message.substr(at, end - at) + "\n";
         at = end + 1;
     }
+    if (!accept_button.empty()) out += "buttons=" + accept_button + "|" + decline_button + "\n";
     if (has_destination) {
         static const char* const prefixes[] = {"", "{temp}", "{home}"};
         std::string text = prefixes[static_cast<int>(destination_place)];

@@ -7,6 +7,7 @@
 //   title=Photo Viewer 2.1
 //   message=Read the licence first.
 //   message=A second line of the message.
+//   buttons=I Agree|Cancel
 //   destination={temp}/viewer
 //   run=bin/setup.sh
 //   argument=--quiet
@@ -17,7 +18,9 @@
 // (blank lines and lines starting with '#' are skipped, a CR before the
 // line end is dropped). `message` lines join with line breaks; `argument`
 // lines are the run program's arguments in order, passed as they are; every
-// other key may be given once.
+// other key may be given once. `buttons` names the message's two buttons,
+// the one that goes on and the one that stops, apart by a '|' (a plain
+// notice: "OK|Cancel"); without it they are "I Agree" and "Cancel".
 // `destination` is a relative path below the current folder, or one that
 // starts with {temp} (a new private temporary folder) or {home} (the user's
 // home folder). `cleanup=yes` (only with a {temp} destination) removes the
@@ -68,6 +71,10 @@ public:
     bool present = false;
     std::string title;    // UTF-8; empty: the program's own title
     std::string message;  // UTF-8, lines joined with "\n"
+    // The words of the message's buttons (UTF-8); empty: the stub's own.
+    std::string accept_button, decline_button;
+    // The longest word of a button, in bytes.
+    static constexpr std::size_t longest_button = 40;
     place destination_place = place::current;
     io::path destination;  // below the place; empty when none was set
     bool has_destination = false;

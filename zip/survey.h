@@ -70,6 +70,8 @@ public:
     // local header is, and each link's target.
     stream::size_type local_position(std::uint64_t entry) const { return positions_[entry]; }
     const std::string* link_target(std::uint64_t entry) const;
+    // How many entries surveyed are not folders.
+    std::uint64_t files() const { return files_; }
 
 private:
     using range = std::pair<stream::size_type, stream::size_type>;
@@ -92,6 +94,7 @@ private:
     bool all_ = true;
     io::path required_file_;
     bool required_found_ = false;
+    std::uint64_t files_ = 0;
     std::vector<stream::size_type> positions_;
     std::vector<range> ranges_;
     // Links in directory order: their entry, normal name and target.

@@ -76,21 +76,6 @@ void host::show_error(const std::string& text) noexcept {
 
 void host::set_title(const any::string& title) { console::write(title.printable().to_utf8() + "\n"); }
 
-bool host::confirm(const any::string& message) {
-    // Line by line: the line breaks are the author's, every other control
-    // character is made visible.
-    const std::u16string& text = message.wide();
-    for (std::size_t at = 0; at <= text.size();) {
-        std::size_t end = text.find(u'\n', at);
-        if (end == std::u16string::npos) end = text.size();
-        console::write(any::string(text.substr(at, end - at)).printable(std::string::npos).to_utf8() + "\n");
-        at = end + 1;
-    }
-    std::string answer;
-    if (!console::ask("Continue? [y/N] ", answer)) return false;
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes" || answer == "YES";
-}
-
 io::path host::new_temporary_folder() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base == '/' ? base : "/tmp") + "/quillon-XXXXXX";

@@ -15,6 +15,7 @@ bool shown = false;
 std::uint64_t scale = 1;
 std::uint64_t percent = 0;
 std::string name;
+std::uint64_t files = 0, reached = 0;
 // Ctrl+C while the display is up is the Cancel button: recorded by the
 // handler, raised by `step`.
 volatile std::sig_atomic_t interrupted = 0;
@@ -22,7 +23,9 @@ volatile std::sig_atomic_t interrupted = 0;
 void on_interrupt(int) { interrupted = 1; }
 
 void draw() {
-    if (shown) console::status(std::to_string(percent) + "% " + name);
+    if (!shown) return;
+    const std::string count = files == 0 ? "" : std::to_string(reached) + "/" + std::to_string(files) + " ";
+    console::status(std::to_string(percent) + "% " + count + name);
 }
 
 }  // namespace
@@ -55,6 +58,10 @@ void progress_window::set_name(const any::string& text) {
     name = text.to_utf8();
     draw();
 }
+
+void progress_window::set_file_count(std::uint64_t count) { files = count; }
+
+void progress_window::reach_file(std::uint64_t number) { reached = number; }
 
 void progress_window::destroy() {
     if (!shown) return;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "app/run_log.h"
 #include "io/path.h"
 #include "io/system_error.h"
 
@@ -16,6 +17,10 @@ constexpr std::size_t piece = 65536;
 
 }  // namespace
 
+// A terminal program shows no message boxes.
+void report::without_message_boxes() {}
+bool report::message_boxes_allowed() { return false; }
+
 report::~report() {
     try {
         flush();
@@ -24,6 +29,7 @@ report::~report() {
 }
 
 void report::write(const void* bytes, std::uint32_t length) {
+    if (!error_) run_log::write(std::string(static_cast<const char*>(bytes), length));
     pending_.append(static_cast<const char*>(bytes), length);
     written_ += length;
     if (pending_.size() >= piece) flush();

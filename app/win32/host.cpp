@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/report.h"
 #include "app/win32/wide.h"
 #include "errors/exception.h"
 
@@ -52,7 +53,13 @@ void host::show_error(const std::string& text) noexcept {
         } catch (...) {
             for (unsigned char c : text) shown.wide() += static_cast<char16_t>(c);
         }
-        MessageBoxW(nullptr, wide::text(shown), wide::title(), MB_OK);
+        if (report::message_boxes_allowed()) {
+            MessageBoxW(nullptr, wide::text(shown), wide::title(), MB_OK);
+            return;
+        }
+        report out(true);
+        out.write(shown.to_utf8() + "\n");
+        out.finish();
     } catch (...) {
     }
 }
@@ -162,10 +169,6 @@ command program_command(const std::wstring& path, const std::vector<any::string>
 const wchar_t* wide::title() { return wide::text(title_text()); }
 
 void host::set_title(const any::string& title) { title_text() = title; }
-
-bool host::confirm(const any::string& message) {
-    return MessageBoxW(nullptr, wide::text(message), wide::title(), MB_OKCANCEL) == IDOK;
-}
 
 io::path host::new_temporary_folder() {
     wchar_t base[MAX_PATH + 1];

@@ -4,6 +4,8 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <string>
+
 #include "app/win32/resource.h"
 #include "app/win32/wide.h"
 #include "errors/exception.h"
@@ -15,6 +17,9 @@ namespace {
 HWND window = nullptr;
 HWND bar = nullptr;
 std::uint64_t scale = 1;
+// What the count line shows: the percentage and which file of how many.
+std::uint32_t percent = 0;
+std::uint64_t files = 0, reached = 0;
 // Set by the window procedure when the user clicks Cancel (or closes the
 // window); `step` raises the cancel after dispatching, since an exception
 // must not cross the system's dispatch frames.
@@ -31,6 +36,25 @@ INT_PTR CALLBACK procedure(HWND dialog, UINT message, WPARAM parameter, LPARAM) 
     return FALSE;
 }
 
+// Decimal digits, without the runtime's formatted output (which the stub
+// does not otherwise link).
+std::wstring digits(std::uint64_t value) {
+    std::wstring text;
+    do {
+        text.insert(text.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return text;
+}
+
+// "37%, file 3 of 120"; only when the window is there.
+void show_count() {
+    if (window == nullptr) return;
+    std::wstring text = digits(percent) + L"%";
+    if (files != 0) text += L", file " + digits(reached) + L" of " + digits(files);
+    SetDlgItemTextW(window, resource::progress_count, text.c_str());
+}
+
 }  // namespace
 
 void progress_window::show() {
@@ -44,11 +68,17 @@ void progress_window::begin(std::uint64_t total) {
     bar = GetDlgItem(window, resource::progress_bar);
     scale = total / 100 == 0 ? 1 : total / 100;
     SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    percent = 0;
+    show_count();
 }
 
 void progress_window::step(std::uint64_t position) {
-    // The bar clamps to its range.
-    SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(static_cast<std::uint32_t>(position / scale)), 0);
+    const std::uint64_t now = position / scale > 100 ? 100 : position / scale;
+    if (now != percent) {
+        percent = static_cast<std::uint32_t>(now);
+        SendMessageW(bar, PBM_SETPOS, percent, 0);
+        show_count();
+    }
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         TranslateMessage(&message);
@@ -59,6 +89,13 @@ void progress_window::step(std::uint64_t position) {
 
 void progress_window::set_name(const any::string& name) {
     SetDlgItemTextW(window, resource::current_file, wide::text(name));
+}
+
+void progress_window::set_file_count(std::uint64_t count) { files = count; }
+
+void progress_window::reach_file(std::uint64_t number) {
+    reached = number;
+    show_count();
 }
 
 void progress_window::destroy() { DestroyWindow(window); }

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "app/run_log.h"
 #include "app/win32/wide.h"
 
 namespace quillon::self {
@@ -11,7 +12,7 @@ namespace quillon::self {
 namespace {
 
 // Where the text of standard output and of standard error goes, found once.
-enum class sink { unknown, console, file, box };
+enum class sink { unknown, console, file, box, none };
 
 struct target {
     sink kind = sink::unknown;
@@ -19,6 +20,7 @@ struct target {
 };
 
 target targets[2];
+bool boxes_allowed = true;
 
 // A console program's handle when the starter redirected it; the console of
 // the process that started this one (a command prompt's); else none, and
@@ -48,7 +50,7 @@ target& find(bool error) {
             return found;
         }
     }
-    found = {sink::box, nullptr};
+    found = {boxes_allowed ? sink::box : sink::none, nullptr};
     return found;
 }
 
@@ -61,7 +63,7 @@ std::wstring utf16(const std::string& text) {
 }
 
 void pass_on(const target& to, const std::string& text) {
-    if (text.empty()) return;
+    if (text.empty() || to.kind == sink::none) return;
     if (to.kind == sink::console) {
         const std::wstring wide = utf16(text);
         DWORD done = 0;
@@ -99,6 +101,14 @@ std::string screenful(const std::string& text) {
 
 }  // namespace
 
+void report::without_message_boxes() {
+    boxes_allowed = false;
+    for (target& found : targets)
+        if (found.kind == sink::box) found.kind = sink::none;
+}
+
+bool report::message_boxes_allowed() { return boxes_allowed; }
+
 report::~report() {
     try {
         const target& to = find(error_);
@@ -109,6 +119,7 @@ report::~report() {
 }
 
 void report::write(const void* bytes, std::uint32_t length) {
+    if (!error_) run_log::write(std::string(static_cast<const char*>(bytes), length));
     pending_.append(static_cast<const char*>(bytes), length);
     written_ += length;
     if (pending_.size() >= 65536) flush();

@@ -14,6 +14,9 @@ constexpr int progress_bar = 1010;
 constexpr int current_file = 1020;
 constexpr int extracting_label = 1019;
 constexpr int notice = 1021;
+constexpr int progress_count = 1023;
+// MESSAGE: the text; the buttons are IDOK and IDCANCEL
+constexpr int message_text = 1040;
 // OVERWRITE: the question, and the buttons besides Yes (IDYES), No (IDNO)
 // and Cancel (IDCANCEL)
 constexpr int overwrite_text = 1030;

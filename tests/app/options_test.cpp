@@ -90,6 +90,23 @@ TEST(options, switches_that_exclude_each_other_are_refused) {
     EXPECT_EQ(refusal({u"-t", u"-l"}), "-l and -t exclude each other");
     EXPECT_EQ(refusal({u"-d", u"a", u"-d", u"b"}), "-d is given twice");
     EXPECT_EQ(refusal({u"-p", u"a", u"-p", u"b"}), "-p is given twice");
+    EXPECT_EQ(refusal({u"-log", u"a", u"/log", u"b"}), "/log is given twice");
+    EXPECT_EQ(refusal({u"-q", u"-log"}), "-log needs a file");
+    EXPECT_EQ(refusal({u"/log", u""}), "/log needs a file");
+}
+
+TEST(options, unattended_runs_log_and_accept) {
+    EXPECT_EQ(parsed({u"-log", u"run.log"}).log_file, any::string(u"run.log"));
+    EXPECT_EQ(parsed({u"-q", u"/log", u"-x"}).log_file, any::string(u"-x"));
+    EXPECT_TRUE(parsed({u"-y"}).accept);
+    EXPECT_TRUE(parsed({u"--accept"}).accept);
+    EXPECT_FALSE(parsed({u"-y"}).quiet);
+    EXPECT_FALSE(parsed({u"-q"}).accept);
+    // Also on a command line that is refused: its error shows no window.
+    for (const auto& words : std::vector<std::vector<std::u16string>>{{u"-q"}, {u"-z", u"-l"}, {u"-t", u"-x"}})
+        EXPECT_TRUE(options::unattended(std::vector<any::string>(words.begin(), words.end())));
+    for (const auto& words : std::vector<std::vector<std::u16string>>{{}, {u"-y", u"-d", u"x"}, {u"--", u"-q"}})
+        EXPECT_FALSE(options::unattended(std::vector<any::string>(words.begin(), words.end())));
 }
 
 // Hazard: a switch typed with an escape sequence in it is quoted back to the
@@ -112,9 +129,9 @@ TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) 
 
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
-    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n", 0), 0u) << text;
-    for (const char* option :
-         {"-q ", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ", "-- ARGS", "-h, --help", "--version"})
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n", 0), 0u) << text;
+    for (const char* option : {"-q ", "-y, --accept", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ",
+                               "-log FILE", "-- ARGS", "-h, --help", "--version"})
         EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;
     EXPECT_EQ(text.back(), '\n');
     std::size_t start = 0;

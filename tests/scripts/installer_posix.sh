@@ -89,6 +89,7 @@ check "the program's exit code is the stub's (got $code)" [ "$code" = 7 ]
 check "the title is the first line" [ "$(head -1 err)" = "Photo Viewer 2.1" ]
 check "the message is shown, line by line" grep -qxF "It is short." err
 check "Continue? is asked" grep -qF "Continue? [y/N]" err
+check "a {temp} destination is not asked for" bash -c "! grep -q 'Extract to:' err"
 ran_in=$(head -1 "$MARKER" 2>/dev/null)
 check "the program ran in the temporary folder ($ran_in)" bash -c "[[ '$ran_in' == '$TMPDIR'/quillon-*/viewer ]]"
 check "its arguments: the settings', then those after --" \
@@ -201,19 +202,79 @@ refused "two titles" "$(printf 'title=a\ntitle=b')" 'key "title" is given twice.
 refused "two cleanups" "$(printf 'destination={temp}\nrun=setup.sh\ncleanup=yes\ncleanup=no')" 'key "cleanup" is given twice.'
 check "one message for a key given twice" [ "$(wc -l <"$work/err")" = 1 ]
 
-# -- the program to run must be written by this run: one kept from before
-#    (answered "n") is not run
+# -- the program to run is the one this run wrote, or the one the user
+#    chose to keep (No to All, -n); one kept is run in its place
 installer again "${header}destination=app
 run=setup.sh
 "
 run again "" -q
 check "the first run runs it (exit $code)" [ "$code" = 7 ]
-rm -f "$MARKER"
-(cd here && printf 'N\n' | "$work/again" -q >"$work/out" 2>"$work/err")
+for keep in "N" "-n"; do
+  rm -f "$MARKER"
+  echo 3 >here/app/code.txt
+  if [ "$keep" = N ]; then
+    (cd here && printf 'N\n' | "$work/again" -q >"$work/out" 2>"$work/err")
+  else
+    (cd here && "$work/again" -q -n </dev/null >"$work/out" 2>"$work/err")
+  fi
+  code=$?
+  check "a program kept with $keep runs: its exit code (got $code)" [ "$code" = 3 ]
+  check "a program kept with $keep ran in the destination" [ "$(head -1 "$MARKER" 2>/dev/null)" = "$work/here/app" ]
+done
+# A link kept in its place is never followed.
+rm -f "$MARKER" here/app/setup.sh && ln -s /bin/true here/app/setup.sh
+(cd here && "$work/again" -q -n </dev/null >"$work/out" 2>"$work/err")
 code=$?
-check "a kept program is not run: exit 2 (got $code)" [ "$code" = 2 ]
-check "a kept program is named" grep -qF 'the program to run, "' err
-check "a kept program did not run" [ ! -e "$MARKER" ]
+check "a kept link is not run: exit 2 (got $code)" [ "$code" = 2 ]
+check "a kept link is named as one" grep -qF '/app/setup.sh", is a symbolic link (the file kept in place of the archive'"'"'s).' err
+
+# -- -log: what was done, the program's exit code and the run's, for runs
+#    nobody watches; an error too
+run full "" -q -log "$work/run.log"
+check "-log: the run as usual (exit $code)" [ "$code" = 7 ]
+check "-log: the lines of the run" bash -c "
+  grep -qx 'started: $work/full -q -log $work/run.log' '$work/run.log' &&
+  grep -qx 'destination: $TMPDIR/quillon-.*/viewer' '$work/run.log' &&
+  grep -qx 'extracted: $TMPDIR/quillon-.*/viewer/setup.sh' '$work/run.log' &&
+  grep -qx 'done: 6 files extracted, 0 kept' '$work/run.log' &&
+  grep -qx 'running: $TMPDIR/quillon-.*/viewer/setup.sh --mode \"two words\"' '$work/run.log' &&
+  grep -qx \"the program's exit code: 7\" '$work/run.log' && [ \"\$(tail -1 '$work/run.log')\" = 'exit code: 7' ]"
+installer broken "${header}run=missing.sh
+"
+run broken "" -q -log "$work/error.log"
+check "-log: an error is logged (exit $code)" bash -c "[ $code = 2 ] && grep -qx 'error: format::zip::archive exception: the program to run, \"missing.sh\", is not a file of the archive.' '$work/error.log' && [ \"\$(tail -1 '$work/error.log')\" = 'exit code: 2' ]"
+run full "" -q -log "$work/no/such/folder/run.log"
+check "-log into a folder that is not there: exit 2, nothing done (got $code)" bash -c "[ $code = 2 ] && [ ! -e '$MARKER' ] && grep -qF 'cannot create' '$work/err'"
+
+# -- -y accepts the message without -q's other effects: no question, the
+#    message not shown, the program run
+run full "" -y
+check "-y: the program runs (exit $code)" [ "$code" = 7 ]
+check "-y: the message is neither shown nor asked" bash -c "! grep -qE 'Continue|It is short' err"
+
+# -- a message longer than the terminal: through \$PAGER, or the built-in
+#    pager, a screenful at a time; then the question
+if command -v python3 >/dev/null; then
+  long=""
+  for i in $(seq 1 40); do long+="message=Licence line $i."$'\n'; done
+  installer licence "${header}destination={temp}/lic
+${long}run=setup.sh
+"
+  rm -rf here && mkdir here
+  (cd here && env -u PAGER "$here/pty_answer.py" --rows 12 --each "press Enter for more" '\n' "Continue? [y/N]" 'y\n' \
+    "$work/licence" >"$work/tty.log" 2>&1); code=$?
+  check "the built-in pager: the run goes on after y (exit $code)" [ "$code" = 7 ]
+  check "the built-in pager: forty lines in four screens of eleven" [ "$(grep -c 'press Enter for more' "$work/tty.log")" = 3 ]
+  check "the built-in pager: every line shown" bash -c "[ \$(grep -c '^Licence line [0-9]*\.' '$work/tty.log') = 40 ]"
+  printf '#!/bin/sh\ncat >"%s"\n' "$work/paged.txt" >"$work/pager.sh" && chmod +x "$work/pager.sh"
+  (cd here && PAGER="$work/pager.sh" "$here/pty_answer.py" --rows 12 "Continue? [y/N]" 'y\n' \
+    "$work/licence" >"$work/tty.log" 2>&1); code=$?
+  check "\$PAGER: the run goes on after y (exit $code)" [ "$code" = 7 ]
+  check "\$PAGER got the whole message" bash -c "[ \$(grep -c '^Licence line [0-9]*\.\$' '$work/paged.txt') = 40 ]"
+  (cd here && "$here/pty_answer.py" --rows 60 "Continue? [y/N]" 'n\n' "$work/licence" >"$work/tty.log" 2>&1); code=$?
+  check "a message that fits: no pager, n stops (exit $code)" bash -c "[ $code = 1 ] && ! grep -q 'press Enter' '$work/tty.log'"
+fi
+rm -rf "${TMPDIR:?}"/*
 
 # -- a program that cannot be started says why: no execute permission, no
 #    program the system knows, or (a file system mounted noexec) a folder

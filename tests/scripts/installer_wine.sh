@@ -3,14 +3,18 @@
 # of its own (made here, removed at the end): a small Windows program,
 # built here with the mingw compiler, is packed with settings in the archive
 # comment; the stub shows the maker's title in every caption and the message
-# first, extracts into a private temporary folder, runs the program there
-# with the settings' and the command line's arguments, returns its exit
-# code and removes the folder; -x extracts only; Cancel at the message stops
-# before anything is written; malformed settings are refused.
+# first in a dialog of its own (a 20 KB licence scrolls in it, on screen,
+# with the buttons' words from the settings), extracts into a private
+# temporary folder without asking where, runs the program there with the
+# settings' and the command line's arguments, returns its exit code and
+# removes the folder; -x extracts only; -y accepts the message; -log
+# records the run; a program kept with -n runs; Cancel at the message
+# stops before anything is written; malformed settings are refused, with -q
+# on standard error.
 #
 # The program: QUILLON_WIN64_STUB (default build/win64/bin/quillon-sfx.exe).
-# With QUILLON_UPDATE_SCREENSHOTS=1 the DESTINATION dialog with a maker's
-# title is copied to docs/screenshots/installer.png.
+# With QUILLON_UPDATE_SCREENSHOTS=1 the licence dialog with a maker's title
+# is copied to docs/screenshots/installer.png.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
 . "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
@@ -26,7 +30,7 @@ title="Photo Viewer Setup"
 
 missing=""
 [ -f "$stub64" ] || missing+=" $stub64"
-for tool in "$wine" /usr/lib/wine/wineserver Xvfb xdotool import zip "$compiler"; do
+for tool in "$wine" /usr/lib/wine/wineserver Xvfb xdotool import compare zip "$compiler"; do
   command -v "$tool" >/dev/null || missing+=" $tool"
 done
 if [ -n "$missing" ]; then
@@ -127,10 +131,10 @@ run() {  # run NAME ARGS...: in the foreground in a fresh folder "here"
   (cd here && timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/err" </dev/null)
   code=$?
 }
-start() {  # start NAME ARGS...: the same in the background, window texts traced
+start() {  # start NAME ARGS...: the same in the background, window and field texts traced
   local name=$1; shift
   rm -rf here "$marker" && mkdir here
-  (cd here && WINEDEBUG=+win exec timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/trace" </dev/null) &
+  (cd here && WINEDEBUG=+win,+edit exec timeout 120 "$wine" "$work/$name.exe" "$@" >"$work/out" 2>"$work/trace" </dev/null) &
   program=$!
 }
 finish() { wait "$program"; code=$?; }
@@ -158,8 +162,9 @@ cleanup=yes
 "
 
 # -- quiet: no message, the program runs in the temporary folder with its
-#    arguments, its exit code is returned, the folder is removed
-run full -q -- --extra
+#    arguments, its exit code is returned, the folder is removed; -log
+#    records the program run and its exit code
+run full -q -log "$(windows_name "$work")\run.log" -- --extra
 check "the program's exit code is the stub's (got $code)" [ "$code" = 7 ]
 ran_in=$(head -1 "$marker" 2>/dev/null | tr -d '\r')
 check "the program ran in a temporary folder ($ran_in)" bash -c "[[ '$ran_in' == *'\\Temp\\quillon-'*'\\viewer' ]]"
@@ -167,6 +172,12 @@ check "its arguments: the settings', then those after --" \
   [ "$(tail -n +2 "$marker" | tr -d '\r')" = "$(printf '[--mode]\n[two words]\n[--extra]')" ]
 check "cleanup removed the temporary folder" [ -z "$(temporaries)" ]
 check "nothing was written in the current folder" [ -z "$(ls -A here)" ]
+check "-log: the program run and its exit code" bash -c "tr -d '\r' <run.log | grep -q '^running: .*viewer.setup.exe --mode \"two words\" --extra\$' &&
+  tr -d '\r' <run.log | grep -qx \"the program's exit code: 7\""
+# -y accepts the message without -q's other effects: the progress window,
+# no question (a {temp} destination is not asked for)
+run full -y -- --extra
+check "-y: the program runs, nothing asked (exit $code)" [ "$code" = 7 ]
 
 # -- -x extracts without running
 run full -q -x
@@ -174,31 +185,50 @@ check "-x: exit 0 (got $code)" [ "$code" = 0 ]
 check "-x: the program did not run" [ ! -e "$marker" ]
 check "-x: the files are in the temporary folder" [ -n "$(temporaries)" ]
 
-# -- with the windows: the message first, in a box with the maker's title;
-#    then the DESTINATION dialog, also with it, offering the temporary
-#    folder; then the program runs
+# -- with the windows: the message first, in a dialog with the maker's
+#    title; a {temp} destination is not asked for: the program runs next
 start full
 if id=$(window "$title"); then
   pass
-  point_at "$id"; xdotool key Return  # OK
-  gone "$id"
-  if id2=$(window "$title" "$id"); then
-    mkdir -p "$work/screenshots"
-    geometry "$id2"; sleep 0.5
-    import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/screenshots/installer.png"
-    point_at "$id2"; xdotool key Return
-  else
-    fail "no DESTINATION dialog with the maker's title"
-  fi
+  point_at "$id"; xdotool key Return  # I Agree
 else
-  fail "no message box with the maker's title"
+  fail "no message dialog with the maker's title"
 fi
 finish
-check "the run with windows ends with the program's code (got $code)" [ "$code" = 7 ]
+check "the run with windows ends with the program's code, no destination asked (got $code)" [ "$code" = 7 ]
 check "the message was shown" grep -q 'Please read the licence first.' "$work/trace"
 gui_ran_in=$(head -1 "$marker" 2>/dev/null | tr -d '\r')
-check "the destination offered, kept with Enter, is the temporary folder ($gui_ran_in)" \
-  bash -c "[[ '$gui_ran_in' == *'\\Temp\\quillon-'*'\\viewer' ]]"
+check "the program ran in the temporary folder ($gui_ran_in)" bash -c "[[ '$gui_ran_in' == *'\\Temp\\quillon-'*'\\viewer' ]]"
+
+# -- a licence of 20 KB: the dialog fits a 1024x768 screen with its
+#    buttons, the text scrolls (Page Down changes what the field shows),
+#    the buttons' words come from the settings, Enter accepts
+licence=$(head -c 20480 /usr/share/common-licenses/GPL-3 | sed 's/^/message=/')
+installer licence "${header}title=$title
+$licence
+buttons=Accept|Decline
+destination={temp}/lic
+run=setup.exe
+cleanup=yes
+"
+start licence
+if id=$(window "$title"); then
+  geometry "$id"
+  check "the licence dialog fits the screen (${width}x${height}+${x}+${y})" \
+    [ "$x" -ge 0 -a "$y" -ge 0 -a $((x + width)) -le 1024 -a $((y + height)) -le 768 ]
+  mkdir -p "$work/screenshots"
+  import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/screenshots/installer.png"
+  point_at "$id"; xdotool key Next Next; sleep 0.5
+  import -window root -crop "${width}x${height}+${x}+${y}" +repage "$work/scrolled.png"
+  differ=$(compare -metric AE "$work/screenshots/installer.png" "$work/scrolled.png" null: 2>&1)
+  check "Page Down scrolls the licence ($differ pixels changed)" [ "${differ%% *}" -gt 1000 ]
+  xdotool key Return
+else
+  fail "no licence dialog"
+fi
+finish
+check "the licence accepted with Enter: the program runs (got $code)" [ "$code" = 7 ]
+check "the buttons' words are the settings'" bash -c "grep -q 'set_window_text L\"Accept\"' '$work/trace' && grep -q 'set_window_text L\"Decline\"' '$work/trace'"
 
 # -- Cancel at the message: exit 1, nothing written, no folder left
 rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*
@@ -213,30 +243,21 @@ check "Cancel at the message exits 1 (got $code)" [ "$code" = 1 ]
 check "Cancel at the message writes nothing" [ -z "$(temporaries)" ]
 check "Cancel at the message runs nothing" [ ! -e "$marker" ]
 
-# -- malformed settings: refused before anything is written (in a message
-#    box; with -q too)
+# -- malformed settings: refused before anything is written (with -q on
+#    standard error; no window waits for a click)
 installer bad "${header}run=missing.exe
 "
-start bad -q
-if id=$(window "Self-Extracting Archive"); then
-  point_at "$id"; xdotool key Return
-fi
-finish
+run bad -q
 check "a run path that is no entry: exit 2 (got $code)" [ "$code" = 2 ]
-check "a run path that is no entry is named" grep -q 'missing.exe' "$work/trace"
+check "a run path that is no entry is named" grep -q 'missing.exe' "$work/err"
 check "a malformed installer writes nothing" [ -z "$(ls -A here)" ]
 
-# box_text: the text of the last message box the run traced (start traces
-# +win: the box's static control gets it).
-box_text() { sed -n 's/.*trace:win:set_window_text L"\(.*\)"\s*$/\1/p' "$work/trace" | sed 's/\\\(.\)/\1/g' | grep -F "$1" | tail -1; }
-# boxed NAME TEXT ARGS...: a run that ends with a message box, OK pressed;
-# whether the box said TEXT in $said.
+# boxed NAME TEXT ARGS...: a quiet run that fails; the line of its standard
+# error that says TEXT in $said.
 boxed() {
   local name=$1 text=$2; shift 2
-  start "$name" "$@"
-  if id=$(window "Self-Extracting Archive"); then point_at "$id"; xdotool key Return; else fail "no message box ($name)"; fi
-  finish
-  said=$(box_text "$text")
+  run "$name" "$@"
+  said=$(tr -d '\r' <"$work/err" | grep -F "$text" | tail -1)
 }
 injected() { find "$work" -iname 'INJ*'; }
 matches() { [[ $1 == $2 ]]; }  # matches TEXT PATTERN
@@ -295,6 +316,17 @@ left=$(cd "$(unix_name 'C:\users')"/*/Temp/quillon-*/app 2>/dev/null && find . -
 check "a failed cleanup removes the rest (left: $left)" matches "$left" './hold/*' 
 sleep 8  # the holder lets go
 rm -rf "$(unix_name 'C:\users')"/*/Temp/quillon-*
+
+# -- the program kept in place of the archive's (-n, as No to All) runs
+installer kept "${header}destination=app
+run=setup.exe
+"
+run kept -q
+check "the first run runs the program (exit $code)" [ "$code" = 7 ]
+echo 3 >here/app/code.txt
+(cd here && timeout 120 "$wine" "$work/kept.exe" -q -n >"$work/out" 2>"$work/err" </dev/null)
+code=$?
+check "a program kept with -n runs (its exit code: $code)" [ "$code" = 3 ]
 
 # -- an installer made by quillon-pack for Windows
 if [ -x "$pack" ]; then

@@ -259,12 +259,13 @@ run unnamed "" "$work/data.zip" -q
 expect "an unnamed entry" 0 ""
 [ "$(cat unnamed/data 2>/dev/null)" = "from standard input" ] && pass || fail "the unnamed entry is named after the program"
 
-# -- the progress line only on a terminal
+# -- the progress line only on a terminal: the percentage, which file of
+#    how many, its name
 run progress "\n" "$work/infozip.sfx"
 expect "no progress line when standard error is not a terminal" 0 "Extract to: [$work/progress] "
 rm -rf tty && mkdir tty
 (cd tty && "$here/pty_answer.py" "Extract to:" '\n' "$work/infozip.sfx" >"$work/tty.log" 2>&1); code=$?
-if [ "$code" = 0 ] && grep -qE "[0-9]+% $work/tty/tree" "$work/tty.log"; then pass; else
+if [ "$code" = 0 ] && grep -qE "[0-9]+% [0-9]+/6 $work/tty/tree" "$work/tty.log"; then pass; else
   fail "a progress line on a terminal"; tail -c 300 "$work/tty.log" | cat -v; fi
 
 summary

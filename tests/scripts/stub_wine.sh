@@ -2,8 +2,9 @@
 # The Windows stub from the outside, under wine64 and Xvfb: quiet
 # extractions of archives made by real tools, the error message box (found
 # with xdotool, its text read from Wine's message box trace), the overwrite
-# question, a GUI run that types a destination and a passphrase, Cancel in
-# the progress window, and the PE checks of the 32-bit product.
+# question, a GUI run that types a destination and a masked passphrase, the
+# progress window's count of files and Cancel in it, and the PE checks of
+# the 32-bit product (also its DPI-awareness and dialog font).
 #
 # The programs: QUILLON_WIN64_STUB (default build/win64/bin/quillon-sfx.exe)
 # and QUILLON_WIN32_STUB (default build/win32/bin/quillon-sfx.exe); a test
@@ -31,6 +32,9 @@ if [ -f "$stub32" ]; then
   foreign=""
   for dll in $dlls; do [[ "$system_dlls" == *" $dll "* ]] || foreign+="$dll "; done
   if [ -n "$dlls" ] && [ -z "$foreign" ]; then pass; else fail "the product imports only system DLLs (imports: $dlls)"; fi
+  # Sharp on a high-DPI screen, in the system's dialog font.
+  if grep -qa '<dpiAwareness' "$stub32" && grep -qaP 'M\x00S\x00 \x00S\x00h\x00e\x00l\x00l\x00 \x00D\x00l\x00g\x00 \x002' "$stub32"
+  then pass; else fail "the product declares itself DPI-aware and uses MS Shell Dlg 2"; fi
   if [ -x "$binary_dir/bin/test-image" ]; then
     if QUILLON_IMAGE_FILES="$stub32" "$binary_dir/bin/test-image" --gtest_filter='image_real.*' >"$work/image.log" 2>&1
     then pass; else
@@ -198,9 +202,12 @@ for archive in lzma deflate64 python-lzma zstd aes256 aes128 bsdtar-aes; do
   same_tree "$archive" "$src" "x-$archive"
 done
 
-# -- the error message box: its title, its exact text, OK closes it, exit 2
+# -- the error message box (not with -q: switches_wine.sh): its title, its
+#    exact text, OK closes it, exit 2. The box comes after the progress
+#    window has gone, with the same title.
 cp "$stub64" bare.exe
-start bare "$work/bare.exe" -q
+start bare "$work/bare.exe" -d out
+for _ in $(seq 300); do grep -q 'MSGBOX_OnInit' "$trace" && break; sleep 0.1; done
 if id=$(window); then
   shot "$id" error
   [ "$(xdotool getwindowname "$id")" = "$title" ] && pass || fail "the error box's title"
@@ -239,9 +246,10 @@ for answer in Return Escape; do
 done
 
 # -- a GUI run: a destination typed into DESTINATION, a passphrase into
-#    PASSPHRASE; everything lands below the typed folder
+#    PASSPHRASE (a password field: its style, from Wine's edit control
+#    trace, has ES_PASSWORD); everything lands below the typed folder
 sfx encrypted.exe encrypted.zip
-start gui "$work/encrypted.exe"
+wine_debug=+msgbox,+edit start gui "$work/encrypted.exe"
 if destination=$(window); then
   shot "$destination" destination
   click "$destination" 126 24          # into the field
@@ -263,6 +271,8 @@ fi
 finish
 [ "$code" = 0 ] && pass || fail "the GUI run ends with exit code 0 (got $code)"
 same_tree "typed destination and passphrase" "$src" gui/typed/dest
+style=$(sed -n 's/.*Creating .*edit control, style = \(0x[0-9a-f]*\).*/\1/p' "$trace" | tail -1)
+[ -n "$style" ] && (( style & 0x20 )) && pass || fail "the passphrase field is masked (style ${style:-not traced})"
 
 # -- AES with the passphrase typed into PASSPHRASE, then a wrong one: its
 #    error box, and nothing written
@@ -301,7 +311,7 @@ grep -qF 'quillon::self::options exception: unknown switch "-Q".' "$trace" && pa
 #    paused while the window is photographed and Cancel clicked; the click
 #    takes effect at the next progress report
 sfx big.exe big.zip
-start big "$work/big.exe"
+wine_debug=+win start big "$work/big.exe"
 if destination=$(window); then
   point_at "$destination"; xdotool key Return
   if progress=$(window "$destination"); then
@@ -321,6 +331,8 @@ fi
 finish
 written=$(find big -type f | wc -l)
 [ "$code" = 1 ] && [ "$written" -lt 8 ] && pass || fail "Cancel in PROGRESS: exit 1 before the end (got $code, $written files)"
+counted=$(grep -o 'set_window_text L"[0-9]*%, file [0-9] of 8"' "$trace" | tail -1)
+[ -n "$counted" ] && pass || fail "PROGRESS shows the percentage and the count of files"
 rm -rf big
 
 if [ "${QUILLON_UPDATE_SCREENSHOTS:-0}" = 1 ] && [ -d "$work/screenshots" ]; then

@@ -315,13 +315,13 @@ check "nothing is written for a missing passphrase file" empty_folder enc
 # -- -h: the usage text on standard output
 program_usage() {
   cat <<EOF
-usage: two.sfx [-q] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]
+usage: two.sfx [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]
                -l | -t [-p FILE]
                -h | --version
 
 Extracts the files inside this program. Without -q or -d it asks where
 to; it asks before it replaces an existing file. A message the program
-carries is shown first, except with -q: a quiet run has accepted it.
+carries is shown first, except with -q or -y: such a run has accepted it.
 
   -q          quiet: no destination question, no progress display
   -d DIR      extract into DIR (made with its parents when missing)
@@ -331,12 +331,17 @@ carries is shown first, except with -q: a quiet run has accepted it.
   -t          test every entry (decode it, check its CRC); writes nothing
   -p FILE     the passphrase of encrypted entries is the first line of FILE
   -x          extract only: do not run the program the archive names
+  -y, --accept
+              accept the program's message without showing it
+  -log FILE   with any of them: write what was done and any error to FILE
+              (also /log FILE), for runs that nobody watches
   -- ARGS     give ARGS to the program the archive runs after extracting
   -h, --help  this text
   --version   the version of this program
 
 Exit codes: 0 done, 1 cancelled, 2 error (for -t: a damaged entry),
-3 any other failure.
+3 any other failure. The errors of a run with -q, -l or -t are never
+shown in a window: they go to standard error (or the console).
 EOF
 }
 for args in "-h" "--help" "-q -h"; do

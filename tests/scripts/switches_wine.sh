@@ -274,18 +274,18 @@ old ow; run . "" "$work/two.exe" -q -n -d ow
 expect "-q -n -d" 0 ""
 check "-n kept both and their times" bash -c "old_time=$old_time; $(declare -f is_old); is_old ow/two/b.txt && is_old ow/two/sub/a.txt"
 # -d naming a file, or a folder below one: refused, saying so, before
-# anything is written.
+# anything is written (with -q on standard error, no window).
 rm -rf blocked && mkdir blocked && : >blocked/file
-start blocked "$work/two.exe" -q -d file
-if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d naming a file"; fi
-finish
-check "-d naming a file: exit 2 (got $code)" [ "$code" = 2 ]
-check "-d naming a file: the error box" box_is "quillon::self::entry exception: cannot extract into \"$(windows_name "$work/blocked/file")\": it is a file, not a folder."
-start blocked "$work/two.exe" -q -d 'file\inside'
-if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d below a file"; fi
-finish
-check "-d below a file: the error box" box_is "quillon::self::entry exception: cannot make the folder \"$(windows_name "$work/blocked/file")\\inside\": \"$(windows_name "$work/blocked/file")\" is a file, not a folder."
+run blocked "" "$work/two.exe" -q -d file
+expect "-d naming a file" 2 "quillon::self::entry exception: cannot extract into \"$(windows_name "$work/blocked/file")\": it is a file, not a folder."
+run blocked "" "$work/two.exe" -q -d 'file\inside'
+expect "-d below a file" 2 "quillon::self::entry exception: cannot make the folder \"$(windows_name "$work/blocked/file")\\inside\": \"$(windows_name "$work/blocked/file")\" is a file, not a folder."
 check "-d naming a file writes nothing" bash -c "[ \"\$(ls -A blocked)\" = file ] && [ ! -s blocked/file ]"
+start blocked "$work/two.exe" -d file
+if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for -d naming a file without -q"; fi
+finish
+check "without -q the error is in a box: exit 2 (got $code)" [ "$code" = 2 ]
+check "the error box's text" box_is "quillon::self::entry exception: cannot extract into \"$(windows_name "$work/blocked/file")\": it is a file, not a folder."
 # -d without -q: no destination question, the progress window only.
 rm -rf gui; run gui "" "$work/two.exe" -d out
 expect "-d without -q asks nothing" 0 ""
@@ -298,12 +298,10 @@ expect "-p with the right passphrase asks nothing" 0 ""
 check "-p: the files come out right" diff -r "$src/two" enc/two
 rm -rf enc; run enc "" "$work/secret.exe" -t -p ../right.txt
 expect "-t -p with the right passphrase" 0 ""
-rm -rf enc; start enc "$work/secret.exe" -q -p ../wrong.txt
-if id=$(window); then point_at "$id"; xdotool key Return; else fail "no error box for a wrong passphrase"; fi
-finish
-check "-p with a wrong passphrase: exit 2 (got $code)" [ "$code" = 2 ]
+rm -rf enc
 first=$(unzip -Z1 secret.zip | grep -v '/$' | head -1)
-check "-p with a wrong passphrase: the error box" box_is "format::zip::encryption_header exception: bad passphrase: $first."
+run enc "" "$work/secret.exe" -q -p ../wrong.txt
+expect "-p with a wrong passphrase" 2 "format::zip::encryption_header exception: bad passphrase: $first."
 rm -rf enc; run enc "" "$work/secret.exe" -t -p ../wrong.txt
 expect "-t -p with a wrong passphrase" 2 ""
 check "-t -p wrong: each encrypted entry named with the error" bash -c "
@@ -318,16 +316,50 @@ boxed() {  # boxed DIR ARGS...: the program started that way; OK pressed
   if id=$(window); then point_at "$id"; xdotool key Return; else fail "no message box for $*"; fi
   finish
 }
-boxed boxlist -l
-check "-l in a message box" box_is "$(cat pack-list.txt)"
-check "-l in a message box: exit 0 (got $code)" [ "$code" = 0 ]
-check "-l in a message box writes nothing" empty_folder boxlist
 boxed boxhelp -h
 check "-h in a message box" box_is "$usage"
 check "-h in a message box: exit 0 (got $code)" [ "$code" = 0 ]
 boxed boxwrong -z
 check "a switch error in a message box" box_is "quillon::self::options exception: unknown switch \"-z\"."$'\n\n'"$usage"
 check "a switch error in a message box: exit 2 (got $code)" [ "$code" = 2 ]
+
+# -- -q, -l and -t: no window waits for a click, with the program's
+#    handles redirected or none at all (started as from Explorer); errors
+#    go to standard error, everything to the -log file
+# unwatched DIR ARGS...: the program started without a console; every
+# window of its title seen before it ends is counted in $windows (and
+# closed, so that the test goes on).
+unwatched() {
+  local dir=$1 id; shift
+  rm -rf "$dir"
+  start "$dir" cmd /c start /wait "$@"
+  windows=0
+  while kill -0 "$program" 2>/dev/null; do
+    for id in $(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null); do
+      windows=$((windows + 1)); point_at "$id"; xdotool key Return
+    done
+    sleep 0.1
+  done
+  finish
+}
+run quiet "" "$work/damaged.exe" -q -n
+expect "-q -n failing, standard error redirected" 2
+check "-q -n failing: the error on standard error" grep -qxF 'format::zip::item_reader exception: CRC mismatch, data is invalid: two/b.txt.' "$work/err"
+unwatched quiet '..\damaged.exe' -q -n -log '..\quiet.log'
+check "-q -n failing without a console: exit 2, no window (exit $code, $windows windows)" [ "$code" = 2 -a "$windows" = 0 ]
+check "-q -n failing: the damaged file is not left" [ ! -e quiet/two/b.txt ]
+tr -d '\r' <quiet.log >quiet.txt 2>/dev/null
+check "-log: started, destination, each file, the error and the exit code" bash -c "
+  grep -qx 'started: .*damaged.exe -q -n -log ..\\\\quiet.log' quiet.txt && grep -qx 'destination: .*quiet' quiet.txt &&
+  grep -qx 'extracted: .*quiet.two.b.txt' quiet.txt && grep -qxF 'error: format::zip::item_reader exception: CRC mismatch, data is invalid: two/b.txt.' quiet.txt &&
+  [ \"\$(tail -1 quiet.txt)\" = 'exit code: 2' ]"
+unwatched unlisted '..\two.exe' -l -log '..\list.log'
+check "-l without a console: exit 0, no window (exit $code, $windows windows)" [ "$code" = 0 -a "$windows" = 0 ]
+check "-l: the listing is in the log" cmp -s <(sed '1d;$d' list.log) pack-list.txt
+unwatched untested '..\damaged.exe' -t
+check "-t of a damaged program without a console: exit 2, no window (exit $code, $windows windows)" [ "$code" = 2 -a "$windows" = 0 ]
+unwatched unknown '..\two.exe' -q -z
+check "-q with a switch error without a console: exit 2, no window (exit $code, $windows windows)" [ "$code" = 2 -a "$windows" = 0 ]
 
 # -- a signed program: packed with the 64-bit stub, signed by osslsigncode
 #    with a throw-away certificate and a chain that puts the end record

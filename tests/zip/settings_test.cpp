@@ -30,6 +30,7 @@ TEST(settings, every_key_is_read_from_lines_of_either_ending) {
         "title=Caf\xC3\xA9 Setup\r\n"
         "message=first line\r\n"
         "message=second = line\r\n"
+        "buttons=OK|Do not install\r\n"
         "destination={temp}/app/v2\r\n"
         "run=bin/setup.sh\r\n"
         "argument=--quiet\r\n"
@@ -38,6 +39,8 @@ TEST(settings, every_key_is_read_from_lines_of_either_ending) {
     ASSERT_TRUE(chosen.present);
     EXPECT_EQ(chosen.title, "Caf\xC3\xA9 Setup");
     EXPECT_EQ(chosen.message, "first line\nsecond = line");
+    EXPECT_EQ(chosen.accept_button, "OK");
+    EXPECT_EQ(chosen.decline_button, "Do not install");
     EXPECT_EQ(chosen.destination_place, settings::place::temporary);
     EXPECT_EQ(joined(chosen.destination), "app/v2");
     EXPECT_EQ(joined(chosen.run), "bin/setup.sh");
@@ -85,6 +88,13 @@ TEST(settings, malformed_blocks_are_refused) {
     EXPECT_EQ(refusal(head + "destination={temp}\ncleanup=yes"),
               "format::zip::settings: cleanup needs a program to run");
     EXPECT_EQ(refusal(head + "argument=-v"), "format::zip::settings: arguments are given but no program to run");
+    EXPECT_EQ(refusal(head + "buttons=OK|Cancel"), "format::zip::settings: buttons need a message");
+    for (const char* buttons : {"OK", "OK|", "|Cancel", "a|b|c", ""})
+        EXPECT_EQ(refusal(head + "message=m\nbuttons=" + buttons),
+                  "format::zip::settings: buttons \"" + std::string(buttons) + "\" is not two words apart by a \"|\"")
+            << buttons;
+    const std::string wide_button = std::string(settings::longest_button + 1, 'w');
+    EXPECT_NE(refusal(head + "message=m\nbuttons=OK|" + wide_button).find("longer than 40 bytes"), std::string::npos);
     // Hazard: a key given twice left the outcome to the later line, or to
     // parts of both ({temp} from one destination, the folder from another).
     const struct {
@@ -93,6 +103,7 @@ TEST(settings, malformed_blocks_are_refused) {
                  {"title=\ntitle=", "title"},
                  {"destination={temp}/x\ndestination=a", "destination"},
                  {"run=a\nrun=b", "run"},
+                 {"message=m\nbuttons=a|b\nbuttons=a|b", "buttons"},
                  {"run=a\ndestination={temp}\ncleanup=no\ncleanup=yes", "cleanup"}};
     for (const auto& given : twice)
         EXPECT_EQ(refusal(head + given.lines),
@@ -105,11 +116,13 @@ TEST(settings, malformed_blocks_are_refused) {
 
 TEST(settings, the_written_text_reads_back_the_same) {
     settings chosen = settings::parse(
-        "quillon-sfx settings 1\ntitle=T\nmessage=a\nmessage=\nmessage=b\ndestination={home}/x/y\nrun=s.sh\n"
+        "quillon-sfx settings 1\ntitle=T\nmessage=a\nmessage=\nmessage=b\nbuttons=OK|Cancel\ndestination={home}/x/y\n"
+        "run=s.sh\n"
         "argument=one\nargument=two words\n");
     const settings again = settings::parse(chosen.text());
     EXPECT_EQ(again.text(), chosen.text());
     EXPECT_EQ(again.message, "a\n\nb");
+    EXPECT_EQ(again.accept_button + "|" + again.decline_button, "OK|Cancel");
     EXPECT_EQ(again.arguments, chosen.arguments);
     EXPECT_EQ(joined(again.destination), "x/y");
     EXPECT_EQ(settings::parse(settings().text()).present, true);

@@ -83,6 +83,7 @@ std::string installer_comment(const options& o, const std::vector<input_entry>& 
             chosen.set("message", one);
             at = end + 1;
         }
+        set_line(chosen, "buttons", o.buttons);
         set_line(chosen, "destination", o.destination);
         for (std::size_t i = 0; i < words.size(); ++i) set_line(chosen, i == 0 ? "run" : "argument", words[i]);
         if (o.cleanup) chosen.set("cleanup", "yes");

@@ -54,8 +54,11 @@ folders (packed into a new archive, names relative to each INPUT's parent).
 
 Installers (settings kept in the archive comment; see the README):
   --title TEXT          the title of every window and message
-  --message TEXT        text shown before anything else, with OK and Cancel
+  --message TEXT        text shown before anything else (a licence, a
+                        notice), with "I Agree" and "Cancel"
   --message-file FILE   the same, read from FILE (up to 32 KiB)
+  --buttons 'A|D'       the words of the message's two buttons, for example
+                        'OK|Cancel' for a plain notice
   --destination PATH    the default destination: below the current folder,
                         or {temp}/... (a new private temporary folder) or
                         {home}/...
@@ -136,6 +139,8 @@ options options::parse(int argc, char** argv) {
             o.message = value(), o.installer = true;
         } else if (a == "--message-file") {
             o.message_file = value(), o.installer = true;
+        } else if (a == "--buttons") {
+            o.buttons = value(), o.installer = true;
         } else if (a == "--destination") {
             o.destination = value(), o.installer = true;
         } else if (a == "--run") {

@@ -17,7 +17,7 @@ struct options {
     std::string target = native_target();
     bool ask_passphrase = false, follow_links = false, zipcrypto = false;
     // An installer's settings; `installer` when any is given.
-    std::string title, message, message_file, destination, run;
+    std::string title, message, message_file, buttons, destination, run;
     bool cleanup = false, installer = false;
     int level = 6;
     method_choice method = method_choice::deflate;

@@ -7,21 +7,12 @@
 # without warnings.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${QUILLON_BINARY_DIR:-$here/../../build/native}" && pwd)
 [ -x "$build/bin/quillon-pack" ] || { echo "no packer in $build/bin"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; [ -f err ] && sed 's/^/    stderr: /' err | tail -4; fi
-}
 
 mkdir -p payload/docs elsewhere
 cp /usr/share/common-licenses/GPL-3 payload/docs/
@@ -89,5 +80,4 @@ else
   echo "no cpack or dpkg-deb: the package is not checked"
 fi
 
-echo "install_posix: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

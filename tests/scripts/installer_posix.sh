@@ -338,7 +338,7 @@ pack="$bin/quillon-pack"
 if [ -x "$pack" ]; then
   printf 'Welcome.\nThis installs the viewer.\n' >message.txt
   "$pack" --stub "$stub" --title "Viewer Setup" --message-file message.txt --destination '{temp}/app' \
-    --run "setup.sh --from-pack 'two words'" --cleanup -o app.run payload/app 2>"$work/err"
+    --buttons 'OK|Cancel' --run "setup.sh --from-pack 'two words'" --cleanup -o app.run payload/app 2>"$work/err"
   check "quillon-pack makes the installer" [ -x app.run ]
   run app.run "y\n\n" -- after
   check "the packed installer returns the program's code (got $code)" [ "$code" = 7 ]
@@ -348,8 +348,9 @@ if [ -x "$pack" ]; then
     [ "$(tail -n +2 "$MARKER")" = "$(printf '[--from-pack]\n[two words]\n[after]')" ]
   check "the packed installer removed its folder" [ -z "$(temporaries)" ]
   "$pack" --list app.run >"$work/out" 2>&1
-  check "--list shows the settings" bash -c "grep -qxF '  title=Viewer Setup' out && grep -qxF '  run=setup.sh' out && grep -qxF '  argument=two words' out"
-  for wrong in "--run missing.sh" "--run ../setup.sh" "--cleanup --run setup.sh" "--destination /abs"; do
+  check "--list shows the settings" bash -c "grep -qxF '  title=Viewer Setup' out && grep -qxF '  run=setup.sh' out && grep -qxF '  argument=two words' out && grep -qxF '  buttons=OK|Cancel' out"
+  for wrong in "--run missing.sh" "--run ../setup.sh" "--cleanup --run setup.sh" "--destination /abs" "--buttons OK|Cancel" \
+    "--message hi --buttons OK"; do
     rm -f refused.run
     # shellcheck disable=SC2086
     "$pack" --stub "$stub" $wrong -o refused.run payload/app 2>"$work/err"

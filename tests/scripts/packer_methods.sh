@@ -4,12 +4,11 @@
 # bytes for any -j; WinZip AES-256 (AE-2), the default with a passphrase,
 # read by 7z, bsdtar and the stub, its records as the format lays them out.
 set -uo pipefail
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 bin=$(cd "${QUILLON_BINARY_DIR:-build/native}/bin" && pwd)
 pack="$bin/quillon-pack"
 stub="$bin/quillon-sfx"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # shellcheck source=tests/support/peer_readers.sh
 source "$(dirname "$0")/../support/peer_readers.sh"
 
@@ -90,5 +89,4 @@ fi
 check "zipcrypto: unzip -P reads it" bash -c "'$pack' --stub /bin/true --zipcrypto --passphrase-file pw -o zc.sfx tree &&
   mkdir uzc && cd uzc && unzip -q -P 'open sesame' ../zc.sfx && diff -r ../tree tree"
 
-echo "packer_methods: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

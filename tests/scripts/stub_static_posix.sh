@@ -7,22 +7,13 @@
 # packed with quillon-pack --target linux-aarch64.
 set -uo pipefail
 export TZ=UTC LC_ALL=C.UTF-8
+. "$(cd "$(dirname "$0")" && pwd)/../support/harness.sh"
 
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$(cd "${QUILLON_BINARY_DIR:-$here/../../build/native}/bin" && pwd)
 pack="$bin/quillon-pack"
 [ -x "$pack" ] || { echo "no packer at $pack"; exit 1; }
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-passed=0
-pass() { passed=$((passed + 1)); }
-fail() { echo "FAILED: $1"; failures=$((failures + 1)); }
-check() {  # check NAME CONDITION...
-  local name=$1; shift
-  if "$@"; then pass; else fail "$name"; [ -f err ] && sed 's/^/    stderr: /' err | tail -4; fi
-}
 
 # What the linker leaves for the system's loader: none of it in a static
 # program. (The stub links the C++ runtime and the C library; 1.4 MiB bounds
@@ -82,5 +73,4 @@ fi
 "$pack" --target linux-sparc -o no.run src/tree 2>err
 check "an unknown target is refused, naming the targets" grep -q 'unknown target "linux-sparc" (targets: linux-x86_64, linux-aarch64, windows)' err
 
-echo "stub_static_posix: $passed passed, $failures failed"
-[ "$failures" -eq 0 ]
+summary

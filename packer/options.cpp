@@ -27,8 +27,8 @@ folders (packed into a new archive, names relative to each INPUT's parent).
   --windows             the same as --target windows
   --stub FILE           use FILE as the stub
   --method M            compress with deflate (the default; every Zip tool
-                        reads it), lzma or zstd (smaller programs; 7-Zip reads
-                        both, bsdtar and Python's zipfile LZMA, unzip 6.0
+                        reads it), lzma or zstd (smaller programs; 7-Zip and
+                        bsdtar read both, Python's zipfile LZMA, unzip 6.0
                         neither)
   -0                    store files without compressing them
   -1 ... -12            from faster to smaller (default 6); files that do

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # quillon-pack's methods and ciphers from the outside: LZMA and Zstandard
-# entries read by 7z, Python's zipfile (LZMA) and the POSIX stub, the same
+# entries read by 7z, bsdtar, Python's zipfile (LZMA) and the POSIX stub, the same
 # bytes for any -j; WinZip AES-256 (AE-2), the default with a passphrase,
 # read by 7z, bsdtar and the stub, its records as the format lays them out.
 set -uo pipefail
@@ -40,6 +40,7 @@ assert z.getinfo('tree/bin/random.bin').compress_type == 0"
   check "$method: 7z extracts the same tree" bash -c "mkdir 7$method && cd 7$method && 7z x -bd ../$method.sfx >/dev/null && diff -r ../tree tree"
   check "$method: the large file in pieces, read by 7z" bash -c "'$pack' --stub /bin/true --method $method -1 -o big-$method.sfx big &&
     mkdir b$method && cd b$method && 7z x -bd ../big-$method.sfx >/dev/null && cmp ../big/large.txt big/large.txt"
+  check "$method: bsdtar extracts the same tree" bash -c "mkdir bt$method && cd bt$method && bsdtar -xf ../$method.sfx && diff -r ../tree tree"
   check "$method: --list names the method" bash -c "'$pack' --list $method.sfx | grep GPL-3 | grep -q $shown"
   if [ -x "$stub" ]; then
     check "$method: the stub extracts the same tree" bash -c "'$pack' --method $method -o real-$method.sfx tree &&

@@ -53,8 +53,8 @@ void report::flush() {
         if (done <= 0) {
             pending_.clear();
             if (done == 0) errno = EIO;
-            io::raise_system_error(io::path(any::string(error_ ? "standard error" : "standard output")),
-                                   "cannot write", "self::report");
+            io::raise_system_error(io::path(any::string(error_ ? "standard error" : "standard output")), "cannot write",
+                                   "self::report");
             return;
         }
         next += done, left -= static_cast<std::size_t>(done);

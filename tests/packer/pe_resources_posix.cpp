@@ -71,45 +71,45 @@ bytes bare_image(bool plus) {
 // An icon file of square images, PNG (only its header: the editor copies
 // images, it does not decode them; 256 is written as 0 in the directory,
 // planes and bit count left 0 as many writers do) or 32-bit bitmaps.
-struct icon_spec {
+struct icon_shape {
     std::uint32_t size;
     bool png;
 };
 
-bytes image_data(const icon_spec& spec) {
+bytes image_data(const icon_shape& shape) {
     bytes data;
     auto be32 = [&](std::uint32_t v) {
         for (int shift = 24; shift >= 0; shift -= 8) data.push_back(static_cast<std::uint8_t>(v >> shift));
     };
-    if (spec.png) {
+    if (shape.png) {
         data = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
         be32(13);
         data.insert(data.end(), {'I', 'H', 'D', 'R'});
-        be32(spec.size);
-        be32(spec.size);
+        be32(shape.size);
+        be32(shape.size);
         data.insert(data.end(), {8, 6, 0, 0, 0, 0, 0, 0, 0});  // 8 bits, RGBA; the CRC
         return data;
     }
-    const std::uint32_t mask_row = (spec.size + 31) / 32 * 4;
-    data.resize(40 + spec.size * spec.size * 4 + mask_row * spec.size);
+    const std::uint32_t mask_row = (shape.size + 31) / 32 * 4;
+    data.resize(40 + shape.size * shape.size * 4 + mask_row * shape.size);
     put(data, 0, 40, 4);
-    put(data, 4, spec.size, 4);
-    put(data, 8, spec.size * 2, 4);  // colours and mask
+    put(data, 4, shape.size, 4);
+    put(data, 8, shape.size * 2, 4);  // colours and mask
     put(data, 12, 1, 2);
     put(data, 14, 32, 2);
     return data;
 }
 
-bytes icon_file(const std::vector<icon_spec>& specs) {
-    bytes file(6 + 16 * specs.size());
+bytes icon_file(const std::vector<icon_shape>& shapes) {
+    bytes file(6 + 16 * shapes.size());
     put(file, 2, 1, 2);
-    put(file, 4, static_cast<std::uint32_t>(specs.size()), 2);
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const bytes data = image_data(specs[i]);
+    put(file, 4, static_cast<std::uint32_t>(shapes.size()), 2);
+    for (std::size_t i = 0; i < shapes.size(); ++i) {
+        const bytes data = image_data(shapes[i]);
         const std::size_t entry = 6 + 16 * i;
-        file[entry] = file[entry + 1] = static_cast<std::uint8_t>(specs[i].size);
-        put(file, entry + 4, specs[i].png ? 0 : 1, 2);
-        put(file, entry + 6, specs[i].png ? 0 : 32, 2);
+        file[entry] = file[entry + 1] = static_cast<std::uint8_t>(shapes[i].size);
+        put(file, entry + 4, shapes[i].png ? 0 : 1, 2);
+        put(file, entry + 6, shapes[i].png ? 0 : 32, 2);
         put(file, entry + 8, static_cast<std::uint32_t>(data.size()), 4);
         put(file, entry + 12, static_cast<std::uint32_t>(file.size()), 4);
         file.insert(file.end(), data.begin(), data.end());
@@ -119,7 +119,7 @@ bytes icon_file(const std::vector<icon_spec>& specs) {
 
 // The 128-pixel bitmap (64 KiB) makes the resources of the stubs grow by
 // pages: what follows them must move.
-const std::vector<icon_spec> icons = {{48, true}, {16, false}, {256, true}, {32, false}, {128, false}};
+const std::vector<icon_shape> icons = {{48, true}, {16, false}, {256, true}, {32, false}, {128, false}};
 
 const resource_editor::version_strings strings = {{"ProductName", "Photo Viewer"},
                                                   {"FileVersion", "1.2.3"},

@@ -209,6 +209,7 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
         throw evacuation("");
 
     driver extraction(own, chosen.quiet, chosen.existing, passphrase);
+    extraction.threads(chosen.threads);
     const any::string current = host::current_directory();
     temporary_folder made;
     io::path& temporary = made.path;

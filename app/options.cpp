@@ -6,6 +6,21 @@ namespace {
 
 std::string quoted(const any::string& argument) { return "\"" + argument.printable(64).to_utf8() + "\""; }
 
+// The argument of -j: a count of threads from 1 to `most`.
+unsigned thread_count(const std::vector<any::string>& arguments, std::size_t at) {
+    constexpr unsigned most = 64;
+    const auto refuse = [] { throw usage_error("-j needs a number of threads from 1 to " + std::to_string(most)); };
+    if (at >= arguments.size() || arguments[at].empty()) refuse();
+    unsigned count = 0;
+    for (char16_t digit : arguments[at].wide()) {
+        if (digit < u'0' || digit > u'9') refuse();
+        count = count * 10 + static_cast<unsigned>(digit - u'0');
+        if (count > most) refuse();
+    }
+    if (count == 0) refuse();
+    return count;
+}
+
 }  // namespace
 
 options options::parse(const std::vector<any::string>& arguments) {
@@ -49,6 +64,9 @@ options options::parse(const std::vector<any::string>& arguments) {
             value(chosen.destination, "-d", "a folder");
         } else if (argument == u"-p") {
             value(chosen.passphrase_file, "-p", "a file");
+        } else if (argument == u"-j") {
+            if (chosen.threads != 0) throw usage_error("-j is given twice");
+            chosen.threads = thread_count(arguments, ++i);
         } else if (argument == u"-o") {
             overwritten = true;
         } else if (argument == u"-n") {
@@ -83,7 +101,7 @@ bool options::unattended(const std::vector<any::string>& arguments) {
 
 std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
-    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n" + indent +
+    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-j N] [-- ARGS]\n" + indent +
            "-l | -t [-p FILE]\n" + indent +
            "-h | --version\n"
            "\n"
@@ -99,6 +117,7 @@ std::string options::usage(const std::string& program) {
            "  -t          test every entry (decode it, check its CRC); writes nothing\n"
            "  -p FILE     the passphrase of encrypted entries is the first line of FILE\n"
            "  -x          extract only: do not run the program the archive names\n"
+           "  -j N        write files with N threads (default: one per processor)\n"
            "  -y, --accept\n"
            "              accept the program's message without showing it\n"
            "  -log FILE   with any of them: write what was done and any error to FILE\n"

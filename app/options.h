@@ -6,6 +6,7 @@
 //   -l, -t     list the entries / test them; nothing is written
 //   -p FILE    the passphrase is the first line of FILE
 //   -x         extract only: do not run the program an installer names
+//   -j N       N threads write files (default: one per processor)
 //   -y, --accept   accept an installer's message without showing it
 //   -log FILE  (also /log FILE) record what was done and any error in FILE
 //   -h, --help the usage text
@@ -44,6 +45,8 @@ struct options {
     // The installer's message is accepted without being shown (as -q
     // accepts it, without -q's other effects).
     bool accept = false;
+    // Threads that write files; 0: one per processor.
+    unsigned threads = 0;
     // After "--": arguments for the program an installer runs.
     std::vector<any::string> program_arguments;
     // Empty when not given.

@@ -36,7 +36,8 @@ make_archives() {
 }
 make_archives
 
-tools=("quillon-sfx -q" "unzip -q -o" "bsdtar -xf" "7z x -y" "python3 zipfile")
+# The stub twice: on one thread per processor (its default) and on one.
+tools=("quillon-sfx -q" "unzip -q -o" "bsdtar -xf" "7z x -y" "python3 zipfile" "quillon-sfx -q -j 1")
 command_of() {  # command_of TOOL_INDEX ARCHIVE
   case $1 in
     0) echo "'$bench/$2.sfx' -q" ;;
@@ -44,6 +45,7 @@ command_of() {  # command_of TOOL_INDEX ARCHIVE
     2) echo "bsdtar -xf '$bench/$2.zip'" ;;
     3) echo "7z x -y '$bench/$2.zip'" ;;
     4) echo "python3 -c 'import zipfile; zipfile.ZipFile(\"$bench/$2.zip\").extractall()'" ;;
+    5) echo "'$bench/$2.sfx' -q -j 1" ;;
   esac
 }
 
@@ -90,7 +92,7 @@ table() {
     for i in "${!tools[@]}"; do
       # A run that failed (non-zero exit) is marked: its time means nothing.
       awk -v tool="${tools[$i]}" -v archive="$a" -v r="${best[$i]}" -v peer="$peer" -v own="$i" 'BEGIN { split(r, x);
-        ratio = (own == 0 && peer > 0) ? sprintf("%.2fx", x[1] / peer) : "";
+        ratio = ((own == 0 || own == 5) && peer > 0) ? sprintf("%.2fx", x[1] / peer) : "";
         printf "| %s | %s | %.2f s | %.2f s | %.1f MiB | %s |%s\n", archive, tool, x[1], x[2] + x[3], x[4] / 1024, ratio,
           x[5] == 0 ? "" : " FAILED (exit " x[5] ")" }'
     done

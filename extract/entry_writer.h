@@ -43,6 +43,8 @@ public:
     void link(const io::path& name, const std::string& target);
     // The times and modes of the folders written.
     void finish();
+    // The destination itself, made with its parents when it is missing.
+    void make_destination() { chain_.reach(io::path(), true); }
 
     // The full path of `name` below the destination.
     io::path path_of(const io::path& name) const;

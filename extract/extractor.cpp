@@ -2,10 +2,11 @@
 
 #include "errors/exception.h"
 #include "extract/entry_writer.h"
+#include "extract/file_entry.h"
+#include "extract/file_workers.h"
 #include "io/system.h"
-#include "stream/fork_output.h"
-#include "stream/progress_input.h"
-#include "zip/item_reader.h"
+#include "io/thread.h"
+#include "zip/checksum/crc32.h"
 
 namespace format::zip {
 
@@ -21,24 +22,9 @@ private:
     archive_events* events_;
 };
 
-// Adds the entry's name to an error about its data; the file layer's
-// errors name the file they concern already, and a cancel is no error.
-template <typename action>
-void naming(const any::string& name, action&& act) {
-    const auto add = [&](un::exception& failure) { failure.message += ": " + message_text(name); };
-    try {
-        act();
-    } catch (format::exception& failure) {
-        add(failure);
-        throw;
-    } catch (algorithm::exception& failure) {
-        add(failure);
-        throw;
-    } catch (stream::exception& failure) {
-        add(failure);
-        throw;
-    }
-}
+// Ends the walk through the directory once a worker has failed: nothing
+// more is handed over, and the failure is raised when they are done.
+struct stop_walk {};
 
 }  // namespace
 
@@ -56,63 +42,81 @@ void extractor::extract(const io::directory& destination) {
     check.raise_first();
     starting(check.files());
     entry_writer writer(destination);
-    directory.read_directory([&](const central_header& record, std::uint64_t index) {
-        extract_entry(directory, check, record, index, writer);
-    });
+    const unsigned threads = threads_ == 0 ? io::thread::processors() : threads_;
+    if (threads <= 1 || check.files() < 2) {
+        directory.read_directory([&](const central_header& record, std::uint64_t index) {
+            extract_entry(directory, check, record, index, writer, nullptr);
+        });
+    } else {
+        // Chosen before any worker could race to choose it.
+        algorithm::crc32::active();
+        const stream::size_type base = directory.base_position();
+        std::uint64_t current = 0;
+        file_workers workers(threads, destination, fork, passphrase, [&] { progress(base + workers.consumed()); });
+        try {
+            directory.read_directory([&](const central_header& record, std::uint64_t index) {
+                if (workers.failed()) throw stop_walk();
+                current = index;
+                extract_entry(directory, check, record, index, writer, &workers);
+            });
+        } catch (const stop_walk&) {
+        } catch (const quillon::self::evacuation&) {
+            throw;  // a cancel: the workers abandon everything as they go
+        } catch (const un::exception&) {
+            // Raised only if no entry before it failed on a worker.
+            workers.fail(current);
+        }
+        workers.finish();
+    }
     writer.finish();
     fork.seek(directory.after_end());
 }
 
 void extractor::extract_entry(archive& directory, const survey& check, const central_header& record,
-                              std::uint64_t index, entry_writer& writer) {
+                              std::uint64_t index, entry_writer& writer, file_workers* workers) {
     local_header header;
     directory.read_local_header(check.local_position(index), record, header);
     const entry_fields& fields = header.fields;
     const std::uint32_t mode = record.unix_mode() & io::item_info::permission_bits;
     if (fields.is_directory) {
+        if (workers) workers->claim(fields.name, true);
         writer.folder(fields.name, fields.modified, mode);
         return;
     }
     if (const std::string* target = check.link_target(index)) {
+        // Links are rare: made when every file before them is.
+        if (workers) workers->drain();
         if (entering(writer.path_of(fields.name))) writer.link(fields.name, *target);
         return;
     }
-    extract_file(directory, header, record, writer);
+    extract_file(directory, header, record, index, writer, workers);
 }
 
 void extractor::extract_file(archive& directory, const local_header& header, const central_header& record,
-                             entry_writer& writer) {
+                             std::uint64_t index, entry_writer& writer, file_workers* workers) {
     const entry_fields& fields = header.fields;
     const auto& components = fields.name.components();
     const bool unnamed = components.empty() || (components.size() == 1 && components[0] == any::string(u"-"));
-    const io::path name = unnamed ? default_name() : fields.name;
-    io::file target(writer.path_of(name));
-    if (!entering(target.path())) return;
+    io::path name = unnamed ? default_name() : fields.name;
+    if (workers) workers->claim(name, false);
+    if (!entering(writer.path_of(name))) return;
 
     stream::fork_input& input = directory.input();
+    // The passphrase is asked before the file is made, so that a cancel
+    // leaves nothing behind.
     naming(fields.name_text, [&] {
-        // The passphrase is asked and checked before the file is made, so
-        // that a cancel or a wrong one leaves nothing behind.
         if (fields.encrypted() && passphrase.empty()) passphrase_needed(passphrase);
-        item_reader reader(header);
-        reader.prepare(input, passphrase);
-
-        writer.create_file(name, target);
-        try {
-            stream::fork_output output(target.data_fork());
-            progress_forward forward(*this);
-            stream::progress_input counted(input, &forward, input.position(), progress_step);
-            reader.process(counted, output);
-            writer.close_file(target, fields.modified, record.unix_mode() & io::item_info::permission_bits);
-            counted.finish();
-        } catch (...) {
-            // A file that did not come out whole (damaged data, a failed
-            // authentication, a full disk, a cancel) is not left behind as
-            // if it had.
-            writer.discard_file(name, target);
-            throw;
-        }
     });
+    file_entry entry(index, header, std::move(name), record.unix_mode() & io::item_info::permission_bits,
+                     input.position());
+    if (workers) {
+        // Made here, once, not by workers racing to make it.
+        writer.make_destination();
+        workers->add(std::move(entry));
+        return;
+    }
+    progress_forward forward(*this);
+    entry.write(input, writer, passphrase, &forward);
 }
 
 io::path extractor::default_name() const {

@@ -7,7 +7,8 @@
 // An extraction reads the archive's directory (zip/archive.h), surveys the
 // whole archive before anything is written and refuses it with the first
 // reason found (zip/survey.h), then writes every entry in directory order
-// (extract/entry_writer.h). An error about one entry names it.
+// (extract/entry_writer.h), the files on worker threads when more than one
+// is asked for. An error about one entry names it.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +25,7 @@
 namespace format::zip {
 
 class entry_writer;
+class file_workers;
 
 class extractor : public format::archive_events {
 public:
@@ -46,17 +48,19 @@ public:
     // may not make them).
     void make_links(bool on) { make_links_ = on; }
 
+    // How many threads write files: 1 writes them one after another on the
+    // caller's thread, more hand them to as many workers
+    // (extract/file_workers.h), 0 one per processor.
+    void threads(unsigned count) { threads_ = count; }
+
     // Asked for once while empty, then kept for every encrypted entry.
     std::string passphrase;
 
-    // Entry data between two progress reports.
-    static constexpr std::uint32_t progress_step = 32768;
-
 private:
     void extract_entry(archive& directory, const survey& check, const central_header& record, std::uint64_t index,
-                       entry_writer& writer);
-    void extract_file(archive& directory, const local_header& header, const central_header& record,
-                      entry_writer& writer);
+                       entry_writer& writer, file_workers* workers);
+    void extract_file(archive& directory, const local_header& header, const central_header& record, std::uint64_t index,
+                      entry_writer& writer, file_workers* workers);
     // The name of an entry stored without one: the last component of the
     // archive file's own name without its extension; a name without an
     // extension gets ".out", so that it can never be the program itself.
@@ -66,6 +70,7 @@ private:
     stream::size_type archive_end_ = end_header::not_found;
     io::path required_file_;
     bool make_links_;
+    unsigned threads_ = 1;
 };
 
 }  // namespace format::zip

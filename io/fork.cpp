@@ -124,6 +124,16 @@ std::uint32_t fork::read(void* buffer, std::uint32_t count) {
     return done;
 }
 
+std::uint32_t fork::read_at(std::uint64_t position, void* buffer, std::uint32_t count) {
+    if (count == 0) return 0;
+    // Where the system moves the handle's position all the same, the one
+    // kept here is no longer known (set alike by every reader: no race).
+    if (system::read_at_moves_position) position_known_.store(false, std::memory_order_relaxed);
+    std::uint32_t done = 0;
+    if (!system::read_at(handle_, position, buffer, count, done)) raise_system_error(name(), "cannot read from", where);
+    return done;
+}
+
 void fork::write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
     if (!system::write(handle_, buffer, count)) {

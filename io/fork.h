@@ -13,6 +13,7 @@
 // process's standard handles).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "io/item_info.h"
@@ -63,6 +64,10 @@ public:
     // At most `count` bytes; 0 at the end of the file. A count of 0 reads
     // nothing, even from a closed fork.
     virtual std::uint32_t read(void* buffer, std::uint32_t count);
+    // At most `count` bytes from `position`, without using the fork's own
+    // position; 0 at the end of the file. Several threads may read one open
+    // fork this way at once, while nothing else uses it.
+    std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
     // All `count` bytes (short system writes are continued).
     virtual void write(const void* buffer, std::uint32_t count);
     // The size of the file; a closed fork opens the file for the question
@@ -118,7 +123,7 @@ private:
     io::item* owner_;
     handle_type handle_ = invalid_handle;
     bool standard_ = false;  // a standard handle, not ours to close on destruction
-    bool position_known_ = false;
+    std::atomic<bool> position_known_{false};
     std::uint64_t position_ = 0;
 };
 

@@ -34,6 +34,12 @@ handle_type standard_handle(int which);
 bool close(handle_type handle);
 bool is_character_device(handle_type handle);
 bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& done);
+// Reads at `position` without using the handle's own position, so that
+// several threads may read one open file at once; `done` is 0 at the end.
+// On Windows the handle's position is moved all the same
+// (`read_at_moves_position`).
+bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done);
+extern const bool read_at_moves_position;
 // Writes everything unless the system reports an error.
 bool write(handle_type handle, const void* buffer, std::uint32_t count);
 bool size(handle_type handle, std::uint64_t& size);

@@ -2,20 +2,23 @@
 
 namespace stream {
 
-size_type fork_input::size() { return fork_->size(); }
-
-void fork_input::seek(size_type position) { fork_->seek(position); }
+size_type fork_input::size() {
+    if (size_ == unknown_size) size_ = fork_->size();
+    return size_;
+}
 
 std::uint32_t fork_input::do_read(void* buffer, std::uint32_t length) {
     if (buffer == nullptr || length == 0) return 0;
-    return fork_->read(buffer, length);
+    const std::uint32_t done = fork_->read_at(position_, buffer, length);
+    position_ += done;
+    return done;
 }
 
 int fork_input::do_get() {
     std::uint8_t byte = 0;
-    return fork_->read(&byte, 1) == 1 ? byte : -1;
+    if (fork_->read_at(position_, &byte, 1) != 1) return -1;
+    ++position_;
+    return byte;
 }
-
-size_type fork_input::do_position() { return fork_->position(); }
 
 }  // namespace stream

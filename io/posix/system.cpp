@@ -100,6 +100,20 @@ bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& 
     return got >= 0;
 }
 
+bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    ssize_t got;
+    do got = ::pread(descriptor(handle), buffer, count, static_cast<off_t>(position));
+    while (got < 0 && errno == EINTR);
+    done = got > 0 ? static_cast<std::uint32_t>(got) : 0;
+    return got >= 0;
+}
+
+const bool read_at_moves_position = false;
+
 bool write(handle_type handle, const void* buffer, std::uint32_t count) {
     // A short write is continued; the next call reports why it was short
     // (a full disk, for example).

@@ -113,6 +113,23 @@ bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& 
     return ok != 0;
 }
 
+bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position);
+    at.OffsetHigh = static_cast<DWORD>(position >> 32);
+    DWORD got = 0;
+    const BOOL ok = ReadFile(native(handle), buffer, count, &got, &at);
+    done = got;
+    if (!ok && GetLastError() == ERROR_HANDLE_EOF) {
+        done = 0;
+        return true;
+    }
+    return ok != 0;
+}
+
+// A synchronous handle read at an offset is left after what was read.
+const bool read_at_moves_position = true;
+
 bool write(handle_type handle, const void* buffer, std::uint32_t count) {
     // A short write (a pipe, a console) is continued.
     const auto* bytes = static_cast<const char*>(buffer);

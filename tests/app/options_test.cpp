@@ -85,6 +85,21 @@ TEST(options, a_missing_argument_is_refused) {
     EXPECT_EQ(refusal({u"-d", u""}), "-d needs a folder");
 }
 
+TEST(options, j_takes_a_count_of_threads) {
+    EXPECT_EQ(parsed({}).threads, 0u);  // one per processor
+    EXPECT_EQ(parsed({u"-j", u"1"}).threads, 1u);
+    EXPECT_EQ(parsed({u"-q", u"-j", u"64"}).threads, 64u);
+    for (const auto& words : std::vector<std::vector<std::u16string>>{{u"-j"},
+                                                                      {u"-j", u"0"},
+                                                                      {u"-j", u"65"},
+                                                                      {u"-j", u"-1"},
+                                                                      {u"-j", u"2x"},
+                                                                      {u"-j", u""},
+                                                                      {u"-j", u"99999999999"}})
+        EXPECT_EQ(refusal(words), "-j needs a number of threads from 1 to 64");
+    EXPECT_EQ(refusal({u"-j", u"2", u"-j", u"2"}), "-j is given twice");
+}
+
 TEST(options, switches_that_exclude_each_other_are_refused) {
     EXPECT_EQ(refusal({u"-o", u"-n"}), "-o and -n exclude each other");
     EXPECT_EQ(refusal({u"-t", u"-l"}), "-l and -t exclude each other");
@@ -129,7 +144,8 @@ TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) 
 
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
-    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-- ARGS]\n", 0), 0u) << text;
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-j N] [-- ARGS]\n", 0), 0u)
+        << text;
     for (const char* option : {"-q ", "-y, --accept", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ",
                                "-log FILE", "-- ARGS", "-h, --help", "--version"})
         EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;

@@ -73,6 +73,7 @@ public:
 
     bool entering(const io::path& path) override {
         entered.push_back(path.join().to_utf8());
+        if (entered.size() == cancel_at) throw quillon::self::evacuation();
         return true;
     }
     void passphrase_needed(std::string& passphrase) override {
@@ -81,6 +82,8 @@ public:
     }
     void progress(std::uint64_t position) override { positions.push_back(position); }
 
+    // The entry (from 1) whose `entering` is the user's cancel; 0: none.
+    std::size_t cancel_at = 0;
     std::vector<std::string> entered;
     std::vector<std::uint64_t> positions;
     std::string answer;
@@ -97,15 +100,24 @@ struct outcome {
     std::uint64_t position_after = 0;  // of the data fork, when it succeeded
 };
 
+// How an extraction is run beyond its archive: its threads, and the entry
+// whose question the user cancels.
+struct run_settings {
+    unsigned threads = 1;
+    std::size_t cancel_at = 0;
+};
+
 // Extracts the archive file `archive` into `destination`, the data fork
 // standing at `base` when the reader starts.
 inline outcome extract(const fs::path& archive, const fs::path& destination, std::uint64_t base = 0,
-                       const std::string& passphrase = "") {
+                       const std::string& passphrase = "", run_settings settings = {}) {
     io::file file(to_io(archive));
     file.data_fork().open();
     file.data_fork().seek(base);
     recording_extractor extractor(file);
     extractor.answer = passphrase;
+    extractor.threads(settings.threads);
+    extractor.cancel_at = settings.cancel_at;
     outcome result;
     try {
         extractor.extract(io::directory(to_io(destination)));

@@ -1,5 +1,7 @@
 #include "extract/extractor.h"
 
+#include <algorithm>
+
 #include "errors/exception.h"
 #include "extract/entry_writer.h"
 #include "extract/file_entry.h"
@@ -42,34 +44,46 @@ void extractor::extract(const io::directory& destination) {
     check.raise_first();
     starting(check.files());
     entry_writer writer(destination);
-    const unsigned threads = threads_ == 0 ? io::thread::processors() : threads_;
-    if (threads <= 1 || check.files() < 2) {
+    const std::unique_ptr<file_workers> workers = start_workers(destination, directory, check.files());
+    if (!workers) {
         directory.read_directory([&](const central_header& record, std::uint64_t index) {
             extract_entry(directory, check, record, index, writer, nullptr);
         });
     } else {
-        // Chosen before any worker could race to choose it.
-        algorithm::crc32::active();
-        const stream::size_type base = directory.base_position();
         std::uint64_t current = 0;
-        file_workers workers(threads, destination, fork, passphrase, [&] { progress(base + workers.consumed()); });
         try {
             directory.read_directory([&](const central_header& record, std::uint64_t index) {
-                if (workers.failed()) throw stop_walk();
+                if (workers->failed()) throw stop_walk();
                 current = index;
-                extract_entry(directory, check, record, index, writer, &workers);
+                extract_entry(directory, check, record, index, writer, workers.get());
             });
         } catch (const stop_walk&) {
         } catch (const quillon::self::evacuation&) {
             throw;  // a cancel: the workers abandon everything as they go
         } catch (const un::exception&) {
             // Raised only if no entry before it failed on a worker.
-            workers.fail(current);
+            workers->fail(current);
         }
-        workers.finish();
+        workers->finish();
     }
     writer.finish();
     fork.seek(directory.after_end());
+}
+
+std::unique_ptr<file_workers> extractor::start_workers(const io::directory& destination, archive& directory,
+                                                       std::uint64_t files) {
+    const unsigned threads = threads_ == 0 ? io::thread::processors() : threads_;
+    if (threads <= 1 || files < 2) return nullptr;
+    // Chosen before any worker could race to choose it.
+    algorithm::crc32::active();
+    const stream::size_type base = directory.base_position();
+    try {
+        return std::make_unique<file_workers>(static_cast<unsigned>(std::min<std::uint64_t>(threads, files)),
+                                              destination, file_->data_fork(), passphrase,
+                                              [this, base](std::uint64_t consumed) { progress(base + consumed); });
+    } catch (const io::exception&) {
+        return nullptr;  // no thread could start: this one writes every file
+    }
 }
 
 void extractor::extract_entry(archive& directory, const survey& check, const central_header& record,

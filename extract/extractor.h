@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "io/directory.h"
@@ -57,6 +58,9 @@ public:
     std::string passphrase;
 
 private:
+    // The workers that write the files, or none when one thread does.
+    std::unique_ptr<file_workers> start_workers(const io::directory& destination, archive& directory,
+                                                std::uint64_t files);
     void extract_entry(archive& directory, const survey& check, const central_header& record, std::uint64_t index,
                        entry_writer& writer, file_workers* workers);
     void extract_file(archive& directory, const local_header& header, const central_header& record, std::uint64_t index,

@@ -48,16 +48,23 @@ private:
 };
 
 file_workers::file_workers(unsigned threads, const io::directory& destination, io::fork& archive,
-                           const std::string& passphrase, std::function<void()> tick)
+                           const std::string& passphrase, std::function<void(std::uint64_t)> tick)
     : destination_(&destination), archive_(&archive), passphrase_(&passphrase), tick_(std::move(tick)) {
     if (threads == 0) threads = 1;
     threads_.reserve(threads);
-    try {
-        for (unsigned started = 0; started < threads; ++started)
+    for (unsigned started = 0; started < threads; ++started) {
+        try {
             threads_.push_back(std::make_unique<io::thread>(&file_workers::run, this));
-    } catch (...) {
-        stop_workers();
-        throw;
+        } catch (const io::exception&) {
+            // The system has room for no more (a tight address space):
+            // those that started do the work, and with none the caller
+            // writes the files itself.
+            if (threads_.empty()) throw;
+            break;
+        } catch (...) {
+            stop_workers();
+            throw;
+        }
     }
 }
 
@@ -131,7 +138,7 @@ void file_workers::wait_until(predicate done) {
             changed_.wait_for(lock_, tick_milliseconds);
             if (done()) return;
         }
-        tick_();
+        tick_(consumed());
     }
 }
 

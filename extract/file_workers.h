@@ -49,9 +49,11 @@ public:
     // `threads` workers (at least 1) writing below `destination` and
     // reading the archive from `archive`; both, and `passphrase`, are
     // borrowed. `tick` is called on the caller's thread about every 50 ms
-    // while it waits, and may throw (a cancel).
+    // while it waits, with the stored bytes read so far, and may throw (a
+    // cancel). Fewer workers start when the system refuses more;
+    // io::exception when it refuses the first.
     file_workers(unsigned threads, const io::directory& destination, io::fork& archive, const std::string& passphrase,
-                 std::function<void()> tick);
+                 std::function<void(std::uint64_t consumed)> tick);
     // Abandons what is left and waits for the workers.
     ~file_workers();
     file_workers(const file_workers&) = delete;
@@ -101,7 +103,7 @@ private:
     const io::directory* destination_;
     io::fork* archive_;
     const std::string* passphrase_;
-    std::function<void()> tick_;
+    std::function<void(std::uint64_t)> tick_;
 
     io::mutex lock_;
     io::condition changed_;  // the queue or the work in flight changed

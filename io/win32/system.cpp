@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string_view>
 
 #include "errors/exception.h"
 #include "io/system.h"
@@ -14,6 +15,40 @@ namespace io {
 namespace system {
 namespace {
 
+// Whether `component` names a device (CON, NUL, COM1.txt...), which the
+// system turns into the device's own name.
+bool device_like(std::wstring_view component) {
+    const std::wstring_view base = component.substr(0, component.find(L'.'));
+    if (base.size() < 3 || base.size() > 7) return false;
+    std::wstring upper;
+    for (wchar_t unit : base) upper += (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - L'a' + L'A') : unit;
+    for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"})
+        if (upper == device) return true;
+    return upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0) &&
+           upper[3] >= L'0' && upper[3] <= L'9';
+}
+
+// Whether `name` is a full path that the system would leave as it is:
+// "X:\" and components that are neither empty, "." nor "..", without
+// forward slashes and without the trailing dots and spaces the system
+// drops. Such a name needs no question to the system (an extraction's
+// names are all of this form, several of them per file).
+bool already_full(const std::wstring& name) {
+    if (name.size() < 3 || name[1] != L':' || name[2] != L'\\') return false;
+    if (!((name[0] >= L'A' && name[0] <= L'Z') || (name[0] >= L'a' && name[0] <= L'z'))) return false;
+    std::size_t start = 3;
+    while (start < name.size()) {
+        std::size_t end = name.find(L'\\', start);
+        if (end == std::wstring::npos) end = name.size();
+        const std::wstring_view component(name.data() + start, end - start);
+        if (component.empty() || component == L"." || component == L".." || component.back() == L'.' ||
+            component.back() == L' ' || component.find(L'/') != std::wstring_view::npos || device_like(component))
+            return false;
+        start = end + 1;
+    }
+    return name.back() != L'\\' || name.size() == 3;
+}
+
 // The name made absolute with the "\\?\" prefix ("\\?\UNC\" for a
 // network path), which lifts the limit of 260 characters from every wide
 // call: deep trees extract. The prefix also stops the system from changing
@@ -21,6 +56,10 @@ namespace {
 bool long_form(const std::wstring& name, std::wstring& out) {
     if (name.compare(0, 4, L"\\\\?\\") == 0 || name.compare(0, 4, L"\\\\.\\") == 0) {
         out = name;
+        return true;
+    }
+    if (already_full(name)) {
+        out = L"\\\\?\\" + name;
         return true;
     }
     std::wstring full(MAX_PATH, L'\0');

@@ -202,6 +202,43 @@ for archive in lzma deflate64 python-lzma zstd aes256 aes128 bsdtar-aes; do
   same_tree "$archive" "$src" "x-$archive"
 done
 
+# -- files written on four threads and on one: the same files and times;
+#    of two damaged entries the first in archive order is reported, and the
+#    entries before it are written
+python3 - <<'PY'
+import struct, zipfile
+with zipfile.ZipFile("many.zip", "w", zipfile.ZIP_DEFLATED) as archive:
+    for i in range(600):
+        archive.writestr("many/d%d/f%03d.txt" % (i % 7, i), ("line %d\n" % i) * (i % 97))
+with zipfile.ZipFile("damaged.zip", "w", zipfile.ZIP_DEFLATED) as archive:
+    for i in range(300):
+        archive.writestr("d/f%03d.txt" % i, ("line %d\n" % i) * (50 + i))
+data = bytearray(open("damaged.zip", "rb").read())
+with zipfile.ZipFile("damaged.zip") as archive:
+    for victim in ("d/f120.txt", "d/f250.txt"):
+        # One bit of the stored CRC flipped, in both headers.
+        data[archive.getinfo(victim).header_offset + 14] ^= 1
+        pos = struct.unpack_from("<I", data, data.rfind(b"PK\x05\x06") + 16)[0]
+        while data[pos:pos + 4] == b"PK\x01\x02":
+            name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+            if data[pos + 46:pos + 46 + name_len].decode() == victim:
+                data[pos + 16] ^= 1
+            pos += 46 + name_len + extra_len + comment_len
+open("damaged.zip", "wb").write(bytes(data))
+PY
+sfx many.exe many.zip
+run j1 "$work/many.exe" -q -j 1
+[ "$code" = 0 ] && pass || fail "-j 1: quiet extraction (exit $code)"
+run j4 "$work/many.exe" -q -j 4
+[ "$code" = 0 ] && pass || fail "-j 4: quiet extraction (exit $code)"
+same_tree "-j 4 against -j 1" j1 j4
+sfx damaged.exe damaged.zip
+wine_debug=-all run damaged4 "$work/damaged.exe" -q -j 4
+[ "$code" = 2 ] && pass || fail "-j 4 on a damaged archive: exit $code, not 2"
+grep -q 'CRC mismatch, data is invalid: d/f120.txt' "$trace" && pass || { fail "-j 4: the first damaged entry is not the one reported"; head -3 "$trace"; }
+[ "$(ls damaged4/d | grep -c '^f0\|^f1[01]')" = 120 ] && [ ! -e damaged4/d/f120.txt ] && pass ||
+  fail "-j 4: the entries before the damaged one are not all there, or the damaged one is"
+
 # -- the error message box (not with -q: switches_wine.sh): its title, its
 #    exact text, OK closes it, exit 2. The box comes after the progress
 #    window has gone, with the same title.

@@ -54,7 +54,7 @@ void extractor::extract(const io::directory& destination) {
     check.require_file(required_file_);
     check.run(false);
     check.raise_first();
-    starting(check.files());
+    starting(check.files(), check.bytes());
     entry_writer writer(destination);
     directory.read_directory([&](const central_header& record, std::uint64_t index) {
         extract_entry(directory, check, record, index, writer);

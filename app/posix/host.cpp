@@ -218,13 +218,14 @@ int host::run_program(const io::path& program, const std::vector<any::string>& a
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
-    passing_signals passing;
-    // Held back from the start until the program's id is known, so that
-    // none is lost; the program starts with the stub's own mask.
+    // Held back from before the handlers are set until the program's id is
+    // known, so that none is lost; the program starts with the stub's own
+    // mask.
     sigset_t held, previous;
     sigemptyset(&held);
     for (int signal_number : passed_signals) sigaddset(&held, signal_number);
     sigprocmask(SIG_BLOCK, &held, &previous);
+    passing_signals passing;
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setsigmask(&attributes, &previous);

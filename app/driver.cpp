@@ -6,6 +6,8 @@
 #include "errors/exception.h"
 #include "io/directory.h"
 #include "io/file.h"
+#include "io/system.h"
+#include "io/text/size_text.h"
 
 namespace quillon::self {
 
@@ -15,6 +17,7 @@ driver::driver(io::file& file, bool quiet, options::overwrite existing, const st
 }
 
 void driver::run(const io::directory& destination) {
+    destination_ = destination.path();
     if (!quiet_) window_.show();
     try {
         window_.begin(total_);
@@ -68,7 +71,19 @@ bool driver::entering(const io::path& path) {
     return true;
 }
 
-void driver::starting(std::uint64_t files) { window_.set_file_count(files); }
+void driver::starting(std::uint64_t files, std::uint64_t bytes) {
+    std::uint64_t free = 0;
+    // A system that cannot tell lets the run go on. Files that would be
+    // replaced count in full: their space comes back only as they go.
+    if (check_space && io::system::free_space(destination_, free) && bytes > free) {
+        const std::string name = "\"" + destination_.join().printable().to_utf8() + "\"";
+        throw un::exception("not enough free space: the files need " + any::size_text(bytes) + ", " +
+                                any::size_text(free) + " free on " + name +
+                                " (free some space, choose another folder with -d, or extract all the same with -f)",
+                            "quillon::self::driver");
+    }
+    window_.set_file_count(files);
+}
 
 void driver::expect_program(const io::path& path) {
     program_ = path.join();

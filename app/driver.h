@@ -10,12 +10,7 @@
 #include "app/options.h"
 #include "app/progress_window.h"
 #include "extract/extractor.h"
-
-namespace io {
-class directory;
-class file;
-class path;
-}  // namespace io
+#include "io/path.h"
 
 namespace quillon::self {
 
@@ -39,7 +34,11 @@ public:
     // Each file is noted in the log, written or kept.
     bool entering(const io::path& path) override;
     void passphrase_needed(std::string& passphrase) override;
-    void starting(std::uint64_t files) override;
+    // Before the first file: refuses a destination whose file system has
+    // less free space than the files need (unless `check_space` is off).
+    void starting(std::uint64_t files, std::uint64_t bytes) override;
+    // -f turns it off.
+    bool check_space = true;
 
     // The file an installer runs afterwards, by its full destination path:
     // it must be written in this run, or be one that the user chose to
@@ -53,6 +52,7 @@ private:
     // Whether an existing file at `path` is replaced.
     bool replaces(const io::path& path);
 
+    io::path destination_;
     std::uint64_t total_;
     bool quiet_;
     options::overwrite existing_;

@@ -63,6 +63,7 @@ int inspect(io::file& own, const options& chosen, const std::string& passphrase)
     format::zip::catalogue view(own, asker);
     view.limit_to(program.archive_end());
     view.passphrase = passphrase;
+    view.human_sizes = chosen.human_sizes;
     report out;
     if (chosen.what == options::action::list) {
         view.list(out);
@@ -166,23 +167,37 @@ bool tell_error(const std::string& text, bool printing) noexcept {
     }
 }
 
+// With cleanup, the temporary folder goes once the program has ended, or
+// could not start; what cannot be removed is told, and the run's exit code
+// stays what it was.
+void clean_up(const format::zip::settings& chosen, const io::path& temporary) noexcept {
+    if (!chosen.cleanup || temporary.empty()) return;
+    try {
+        io::directory(temporary).remove_tree();
+    } catch (const un::exception& failure) {
+        tell_error(un::display_text(failure), false);
+    } catch (...) {
+    }
+}
+
 int run_installed(const driver& extraction, const format::zip::settings& chosen, const options& given,
                   const io::directory& destination, const io::path& temporary) {
     io::path program = chosen.run;
     program.place_under(destination.path());
     const std::vector<any::string> arguments = program_arguments(chosen, given);
-    extracted_program(extraction, program);
-    run_log::line("running: " + command_line(program, arguments));
-    const int code = host::run_program(program, arguments, destination.path());
-    run_log::line("the program's exit code: " + std::to_string(code));
-    if (chosen.cleanup && !temporary.empty()) {
-        try {
-            io::directory(temporary).remove_tree();
-        } catch (const un::exception& failure) {
-            // Reported, but the program's own code is what the run returns.
-            tell_error(un::display_text(failure), false);
-        }
+    int code = 0;
+    try {
+        extracted_program(extraction, program);
+        run_log::line("running: " + command_line(program, arguments));
+        // Ctrl+C and SIGTERM reach the program and end it; the run goes on
+        // here once it has ended, to clean up after it.
+        code = host::run_program(program, arguments, destination.path());
+    } catch (const un::exception&) {
+        clean_up(chosen, temporary);
+        throw;
     }
+    run_log::line("the program's exit code: " + std::to_string(code));
+    clean_up(chosen, temporary);
     return code;
 }
 
@@ -210,6 +225,7 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
 
     driver extraction(own, chosen.quiet, chosen.existing, passphrase);
     extraction.threads(chosen.threads);
+    extraction.check_space = chosen.check_space;
     const any::string current = host::current_directory();
     temporary_folder made;
     io::path& temporary = made.path;
@@ -253,7 +269,16 @@ int extract(io::file& own, const options& chosen, const std::string& passphrase)
     own.data_fork().seek(program.archive_offset());
     extraction.limit_archive(program.archive_end());
     extraction.run(destination);
-    if (!runs) return entry::done;
+    if (!runs) {
+        // A folder of a random name that nothing runs in: the user is told
+        // where the files are.
+        if (!temporary.empty()) {
+            report out;
+            out.write("extracted into " + destination.path().join().printable().to_utf8() + "\n");
+            out.finish();
+        }
+        return entry::done;
+    }
     return run_installed(extraction, settings, chosen, destination, temporary);
 }
 

@@ -24,9 +24,16 @@ unsigned thread_count(const std::vector<any::string>& arguments, std::size_t at)
 }  // namespace
 
 options options::parse(const std::vector<any::string>& arguments) {
+    // -h is the usage text, except beside -l, where it means sizes as people
+    // read them (as ls -l -h shows them).
+    bool listing = false;
     for (const any::string& argument : arguments) {
         if (argument == any::string(u"--")) break;
-        if (argument == any::string(u"-h") || argument == any::string(u"--help")) {
+        listing = listing || argument == any::string(u"-l");
+    }
+    for (const any::string& argument : arguments) {
+        if (argument == any::string(u"--")) break;
+        if ((argument == any::string(u"-h") && !listing) || argument == any::string(u"--help")) {
             options help;
             help.what = action::help;
             return help;
@@ -56,6 +63,10 @@ options options::parse(const std::vector<any::string>& arguments) {
             chosen.quiet = true;
         } else if (argument == u"-x") {
             chosen.run_program = false;
+        } else if (argument == u"-f" || argument == u"--no-space-check") {
+            chosen.check_space = false;
+        } else if (argument == u"-h") {
+            chosen.human_sizes = true;
         } else if (argument == u"-y" || argument == u"--accept") {
             chosen.accept = true;
         } else if (argument == u"-log" || argument == u"/log") {
@@ -101,8 +112,8 @@ bool options::unattended(const std::vector<any::string>& arguments) {
 
 std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
-    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-j N] [-- ARGS]\n" + indent +
-           "-l | -t [-p FILE]\n" + indent +
+    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]\n" + indent +
+           "-l [-h] | -t [-p FILE]\n" + indent +
            "-h | --version\n"
            "\n"
            "Extracts the files inside this program. Without -q or -d it asks where\n"
@@ -114,10 +125,14 @@ std::string options::usage(const std::string& program) {
            "  -o          overwrite existing files without asking\n"
            "  -n          never overwrite: keep every existing file\n"
            "  -l          list the entries (size, date, name); writes nothing\n"
+           "  -l -h       the same with sizes in kB, MB and GB\n"
            "  -t          test every entry (decode it, check its CRC); writes nothing\n"
            "  -p FILE     the passphrase of encrypted entries is the first line of FILE\n"
            "  -x          extract only: do not run the program the archive names\n"
            "  -j N        write files with N threads (default: one per processor)\n"
+           "  -f, --no-space-check\n"
+           "              extract even when the destination has less free space than\n"
+           "              the files need\n"
            "  -y, --accept\n"
            "              accept the program's message without showing it\n"
            "  -log FILE   with any of them: write what was done and any error to FILE\n"

@@ -7,9 +7,11 @@
 //   -p FILE    the passphrase is the first line of FILE
 //   -x         extract only: do not run the program an installer names
 //   -j N       N threads write files (default: one per processor)
+//   -f, --no-space-check   extract without comparing the files' size with
+//              the destination's free space first
 //   -y, --accept   accept an installer's message without showing it
 //   -log FILE  (also /log FILE) record what was done and any error in FILE
-//   -h, --help the usage text
+//   -h, --help the usage text; with -l, -h shows sizes in kB, MB and GB
 //   --version  the version
 //   -- ARGS    everything after it goes to the program an installer runs
 //
@@ -42,6 +44,11 @@ struct options {
     overwrite existing = overwrite::ask;
     bool quiet = false;
     bool run_program = true;
+    // The files' size is compared with the destination's free space before
+    // anything is written (-f turns it off).
+    bool check_space = true;
+    // -l -h: sizes as "1.2 MB".
+    bool human_sizes = false;
     // The installer's message is accepted without being shown (as -q
     // accepts it, without -q's other effects).
     bool accept = false;
@@ -55,7 +62,8 @@ struct options {
     any::string log_file;
 
     // The switches after the program's name. "-h" or "--help" anywhere
-    // (before "--") asks for the usage text, "--version" for the version;
+    // (before "--") asks for the usage text, except that "-h" beside "-l"
+    // asks for sizes in kB, MB and GB; "--version" asks for the version;
     // otherwise raises usage_error for anything
     // not understood, the argument named in it (made printable).
     static options parse(const std::vector<any::string>& arguments);

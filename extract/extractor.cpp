@@ -42,7 +42,7 @@ void extractor::extract(const io::directory& destination) {
     check.require_file(required_file_);
     check.run(false);
     check.raise_first();
-    starting(check.files());
+    starting(check.files(), check.bytes());
     entry_writer writer(destination);
     const std::unique_ptr<file_workers> workers = start_workers(destination, directory, check.files());
     if (!workers) {

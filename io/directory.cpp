@@ -9,8 +9,9 @@ namespace io {
 void directory::create(bool) {
     // Something of that name, even a file, counts as done.
     if (path().empty() || exists()) return;
-    if (!system::create_directory(path()))
-        throw io::exception("cannot create " + path().join().narrow(), "io::directory", 0);
+    // With the system's reason: a folder the user may not write, a
+    // read-only file system, a full disk.
+    if (!system::create_directory(path())) raise_system_error(path(), "cannot create", "io::directory");
 }
 
 void directory::remove(bool report) {

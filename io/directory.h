@@ -12,7 +12,7 @@ public:
 
     // Creates this one folder (its parent must exist) unless the path is
     // empty or something exists under it already; the flag is ignored.
-    // Throws io::exception "cannot create <path>".
+    // Throws io::exception "cannot create "<path>"; <the system's reason>".
     void create(bool flag = true) override;
     // Removes the (empty) folder; with `report`, a failure throws
     // io::exception "cannot delete <path>".

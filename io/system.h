@@ -50,6 +50,10 @@ bool end_file_here(handle_type handle);
 bool flush(handle_type handle);
 bool remove_file(const io::path& name);
 
+// The bytes this user may still write on the file system that holds the
+// existing folder `name` (less what is kept for the administrator).
+bool free_space(const io::path& name, std::uint64_t& bytes);
+
 // Never raise: a name the system cannot take does not exist.
 bool exists(const io::path& name);
 bool is_directory(const io::path& name);

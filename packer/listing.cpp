@@ -56,9 +56,10 @@ int inspect(const std::string& path, action&& act) {
 
 }  // namespace
 
-int list_entries(const std::string& path, std::ostream& out) {
+int list_entries(const std::string& path, bool human_sizes, std::ostream& out) {
     return inspect(path, [&](format::zip::catalogue& view) {
         ostream_output lines(out);
+        view.human_sizes = human_sizes;
         view.list(lines);
         return 0;
     });

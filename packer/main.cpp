@@ -80,7 +80,7 @@ void pack(const options& o) {
 int main(int argc, char** argv) {
     try {
         const options o = options::parse(argc, argv);
-        if (!o.list.empty()) return list_entries(o.list, std::cout);
+        if (!o.list.empty()) return list_entries(o.list, o.human_sizes, std::cout);
         if (!o.test.empty()) {
             passphrase secret;
             if (!o.passphrase_file.empty()) secret.read_file(o.passphrase_file);

@@ -13,7 +13,7 @@ namespace quillon::pack {
 namespace {
 
 const char usage[] = R"(usage: quillon-pack [options] -o OUTPUT INPUT...
-       quillon-pack --list SFX
+       quillon-pack --list [-h] SFX
        quillon-pack --test SFX
 
 Makes OUTPUT, a self-extracting program: a stub followed by a Zip archive.
@@ -72,6 +72,7 @@ Installers (settings kept in the archive comment; see the README):
                         and the destination takes the folder's place.
 
   --list SFX            list the entries of a self-extracting program or zip
+  --human-readable      sizes in --list in kB, MB and GB; -h beside --list
   --test SFX            decode every entry in memory and check every CRC
   -h, --help            this text
   --version             the version of quillon-pack
@@ -96,13 +97,20 @@ unsigned parse_workers(const std::string& text) {
 
 options options::parse(int argc, char** argv) {
     options o;
+    // -h is the usage text, except beside --list, where it means sizes as
+    // people read them (as ls -l -h shows them).
+    bool listing = false;
+    for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+        listing = listing || std::string(argv[i]) == "--list";
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&]() -> std::string {
             if (i + 1 >= argc) throw failure{a + " needs a value"};
             return argv[++i];
         };
-        if (a == "-h" || a == "--help") {
+        if ((a == "-h" && listing) || a == "--human-readable") {
+            o.human_sizes = true;
+        } else if (a == "-h" || a == "--help") {
             std::cout << usage;
             std::exit(0);
         } else if (a == "-o") {
@@ -148,6 +156,8 @@ options options::parse(int argc, char** argv) {
         } else if (a == "--cleanup") {
             o.cleanup = o.installer = true;
         } else if (a == "--list") {
+            // --list -h SFX: the -h belongs to --list, not its value.
+            if (i + 1 < argc && std::string(argv[i + 1]) == "-h") o.human_sizes = true, ++i;
             o.list = value();
         } else if (a == "--test") {
             o.test = value();

@@ -16,6 +16,7 @@ struct options {
     std::vector<std::string> excluded;  // --exclude patterns
     std::string target = native_target();
     bool ask_passphrase = false, follow_links = false, zipcrypto = false;
+    bool human_sizes = false;  // --list -h
     // An installer's settings; `installer` when any is given.
     std::string title, message, message_file, buttons, destination, run;
     bool cleanup = false, installer = false;

@@ -29,7 +29,14 @@ void read_record(stream::fork_input& input, stream::size_type at, record& into) 
 
 bool archive::locate() {
     const stream::size_type end_position = end_.locate(*input_, base_position_, archive_end_);
-    if (end_position == nowhere) fail("cannot locate the end header");
+    if (end_position == nowhere) {
+        // What is there instead says what went wrong: nothing at all, or
+        // the start of an archive whose end is missing.
+        if (input_->size() <= base_position_) fail("cannot locate the end header: no archive follows the program");
+        if (record_at(base_position_, records::local_header_len, records::local_signature))
+            fail("cannot locate the end header: the file is incomplete (a download cut short?); download it again");
+        fail("cannot locate the end header");
+    }
     found_ = read_end_records(end_position, end_);
     if (found_.has_entries) refuse_second_reading(found_);
     return found_.has_entries;

@@ -20,8 +20,9 @@ public:
     virtual ~archive_events() = default;
 
     // After the archive was surveyed, before anything is written: how many
-    // entries are files or links, each of which is `entering`ed.
-    virtual void starting(std::uint64_t /*files*/) {}
+    // entries are files or links, each of which is `entering`ed, and the
+    // sum of their sizes. Throwing stops the extraction before it writes.
+    virtual void starting(std::uint64_t /*files*/, std::uint64_t /*bytes*/) {}
     // Before each file entry is created, with its full destination path:
     // true writes it; false keeps whatever has that name and goes on with
     // the next entry, whose data is not decoded. Throwing stops the

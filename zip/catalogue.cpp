@@ -1,10 +1,12 @@
 #include "zip/catalogue.h"
 
+#include <algorithm>
 #include <ctime>
 #include <map>
 
 #include "errors/exception.h"
 #include "io/system.h"
+#include "io/text/size_text.h"
 #include "stream/vector_output.h"
 #include "zip/item_reader.h"
 #include "zip/local_header.h"
@@ -78,12 +80,16 @@ std::string catalogue::right_aligned(const std::string& text, std::size_t width)
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
+std::string catalogue::left_aligned(const std::string& text, std::size_t width) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+
 std::string catalogue::local_time_text(io::time modified) {
     const auto seconds =
         static_cast<std::time_t>((modified.ticks() - io::time::unix_epoch) / io::time::ticks_per_second);
     // One thread: the C library's own buffer is not shared.
     const std::tm* local = std::localtime(&seconds);
-    if (local == nullptr) return "unknown time       ";
+    if (local == nullptr) return "unknown time    ";
     std::string text = std::to_string(local->tm_year + 1900) + "-";
     append_two(text, local->tm_mon + 1);
     text += '-';
@@ -92,8 +98,6 @@ std::string catalogue::local_time_text(io::time modified) {
     append_two(text, local->tm_hour);
     text += ':';
     append_two(text, local->tm_min);
-    text += ':';
-    append_two(text, local->tm_sec);
     return text;
 }
 
@@ -118,31 +122,65 @@ std::string catalogue::link_target(archive& directory, const central_header& ent
     }
 }
 
+std::string catalogue::size_column(std::uint64_t bytes) const {
+    return human_sizes ? any::size_text(bytes) : std::to_string(bytes);
+}
+
 void catalogue::list(stream::output& out) {
     rewind();
     archive directory(input_);
     directory.limit_to(end_);
     directory.locate();
-    // The mode column only for archives that carry Unix modes.
-    bool modes = false;
-    directory.read_directory(
-        [&](const central_header& entry, std::uint64_t) { modes = modes || entry.unix_mode() != 0; });
-    out.write(std::string("        size    method             modified  encrypted  ") +
-              (modes ? "mode        name\n" : "name\n"));
-    std::uint64_t count = 0;
+    // A first look for the columns: as wide as their widest value, and the
+    // encryption and mode columns only for archives that have them, so
+    // that the name (last) keeps as much of 80 columns as it can.
+    bool modes = false, encryption = false;
+    std::uint64_t count = 0, size = 0, compressed = 0;
+    std::size_t method_width = 6;
+    directory.read_directory([&](const central_header& entry, std::uint64_t) {
+        modes = modes || entry.unix_mode() != 0;
+        encryption = encryption || entry.fields.encrypted();
+        method_width = std::max(method_width, method_name(entry.fields.data_method()).size());
+        // Declared sizes may be anything: the sums saturate.
+        size = entry.fields.uncompressed_size > UINT64_MAX - size ? UINT64_MAX : size + entry.fields.uncompressed_size;
+        compressed = entry.fields.compressed_size > UINT64_MAX - compressed ? UINT64_MAX
+                                                                            : compressed + entry.fields.compressed_size;
+        ++count;
+    });
+    // The totals are the widest sizes.
+    const std::size_t size_width = std::max<std::size_t>(4, size_column(size).size());
+    const std::size_t compressed_width = std::max<std::size_t>(10, size_column(compressed).size());
+    const std::string gap = "  ";
+    constexpr std::size_t time_width = 16;  // "YYYY-MM-DD hh:mm", local_time_text
+    const std::string before_name = std::string(method_width + gap.size() + time_width + gap.size(), ' ') +
+                                    (encryption ? "     " : "") + (modes ? std::string(12, ' ') : "");
+    line heading;
+    heading << right_aligned("size", size_width) << gap << right_aligned("compressed", compressed_width) << gap
+            << left_aligned("method", method_width) << gap << "modified          " << (encryption ? "enc  " : "")
+            << (modes ? "mode        " : "") << "name";
+    heading.to(out);
     directory.read_directory([&](const central_header& entry, std::uint64_t) {
         const entry_fields& fields = entry.fields;
         line shown_entry;
-        shown_entry << right_aligned(std::to_string(fields.uncompressed_size), 12) << "  "
-                    << right_aligned(method_name(fields.data_method()), 8) << "  " << local_time_text(fields.modified)
-                    << (fields.encrypted() ? "        yes  " : "         no  ");
-        if (modes) shown_entry << (entry.unix_mode() != 0 ? mode_text(entry.unix_mode()) : "          ") << "  ";
+        shown_entry << right_aligned(size_column(fields.uncompressed_size), size_width) << gap
+                    << right_aligned(size_column(fields.compressed_size), compressed_width) << gap
+                    << left_aligned(method_name(fields.data_method()), method_width) << gap
+                    << local_time_text(fields.modified) << gap;
+        if (encryption) shown_entry << (fields.encrypted() ? "yes  " : "     ");
+        if (modes) shown_entry << (entry.unix_mode() != 0 ? mode_text(entry.unix_mode()) : "          ") << gap;
         shown_entry << shown(fields.name_text);
         if (entry.is_link()) shown_entry << " -> " << link_target(directory, entry);
         shown_entry.to(out);
-        ++count;
     });
-    line().entries(count).to(out);
+    // The totals under the sizes, the count under the names, as unzip -l
+    // shows them.
+    (line() << std::string(size_width, '-') << gap << std::string(compressed_width, '-') << gap << before_name
+            << "-------")
+        .to(out);
+    (line() << right_aligned(size_column(size), size_width) << gap
+            << right_aligned(size_column(compressed), compressed_width) << gap << before_name)
+        .entries(count)
+        .to(out);
     // What the maker set for an installer, in the form it is written in.
     const settings chosen = settings::parse(directory.comment());
     if (chosen.present) {
@@ -224,6 +262,10 @@ bool catalogue::test_entry(archive& directory, const central_header& entry, stre
     try {
         discarding_output sink;
         read_entry(directory, entry, local_position, passphrase, sink);
+    } catch (const format::passphrase_exception&) {
+        // Not damage: the entry's own check says the passphrase is not its.
+        (line() << "BAD PASSPHRASE: " << name).to(out);
+        return false;
     } catch (const un::exception& failure) {
         (line() << "DAMAGED: " << name << ": " << un::display_text(failure)).to(out);
         return false;

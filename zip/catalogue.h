@@ -37,14 +37,21 @@ public:
     // certificates follow it); end_header::not_found for the file's end.
     void limit_to(stream::size_type end) { end_ = end; }
 
-    // Writes a heading, one line per entry (size, method, modification time
-    // in local time, whether it is encrypted, the Unix mode when the archive
-    // carries modes, name, and " -> TARGET" for a symbolic link) and the
-    // number of entries. Throws when the archive cannot be read.
+    // Writes a heading, one line per entry (size, compressed size, method,
+    // modification time in local time to the minute, whether it is
+    // encrypted when the archive has encrypted entries, the Unix mode when
+    // it carries modes, then the name, and " -> TARGET" for a symbolic
+    // link), and under them the total sizes and the number of entries.
+    // Columns are as wide as their widest value; the name comes last, so
+    // that a line of an archive of ordinary names fits 80 columns. Throws
+    // when the archive cannot be read.
     void list(stream::output& out);
+    // The listing's sizes as "1.2 MB" rather than in bytes.
+    bool human_sizes = false;
 
     // Decodes every file entry without writing it anywhere and checks its
-    // CRC; one line per entry ("ok: NAME", or what is wrong with it, as the
+    // CRC; one line per entry ("ok: NAME", "BAD PASSPHRASE: NAME" when the
+    // entry's check refuses the passphrase, or what is wrong with it, as the
     // survey of extraction finds it or decoding does), a line "REFUSED: ..."
     // for each reason extraction would refuse the archive as a whole
     // (entries sharing bytes, for one), and a summary. Returns the number of entries found wrong. Throws when the
@@ -55,14 +62,17 @@ public:
     // Used for every encrypted entry; asked for once while empty.
     std::string passphrase;
 
-    // The columns of a listing line, for the tests: `text` right-aligned in
-    // `width` columns (never cut), and a time as "YYYY-MM-DD hh:mm:ss" in
-    // local time.
+    // The columns of a listing line, for the tests: `text` right- or
+    // left-aligned in `width` columns (never cut), and a time as
+    // "YYYY-MM-DD hh:mm" in local time.
     static std::string right_aligned(const std::string& text, std::size_t width);
+    static std::string left_aligned(const std::string& text, std::size_t width);
     static std::string local_time_text(io::time modified);
     static std::string method_name(std::uint16_t method);
 
 private:
+    // A size in bytes, or as people read it with human_sizes.
+    std::string size_column(std::uint64_t bytes) const;
     // A link entry's target, shown; "?" when it cannot be read without a
     // passphrase or at all.
     static std::string link_target(archive& directory, const central_header& entry);

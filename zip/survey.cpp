@@ -106,7 +106,11 @@ void survey::survey_entry(const central_header& record, std::uint64_t index) {
     if (!fits(data, stored))
         return refuse(refusal::kind::damaged, index, "sizes or offsets beyond any file", printable(fields.name_text));
     ranges_.emplace_back(positions_[index], data + stored);
-    if (!fields.is_directory) ++files_;
+    if (!fields.is_directory) {
+        ++files_;
+        // Sizes from the records may be anything: the sum saturates.
+        bytes_ = fields.uncompressed_size > UINT64_MAX - bytes_ ? UINT64_MAX : bytes_ + fields.uncompressed_size;
+    }
 
     if (!required_found_ && !fields.is_directory && !(make_links_ && record.is_link()) &&
         fields.name.components() == required_file_.components())

@@ -72,6 +72,8 @@ public:
     const std::string* link_target(std::uint64_t entry) const;
     // How many entries surveyed are not folders.
     std::uint64_t files() const { return files_; }
+    // The sum of their declared sizes: what extracting them writes.
+    std::uint64_t bytes() const { return bytes_; }
 
 private:
     using range = std::pair<stream::size_type, stream::size_type>;
@@ -95,6 +97,7 @@ private:
     io::path required_file_;
     bool required_found_ = false;
     std::uint64_t files_ = 0;
+    std::uint64_t bytes_ = 0;
     std::vector<stream::size_type> positions_;
     std::vector<range> ranges_;
     // Links in directory order: their entry, normal name and target.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -153,6 +154,49 @@ std::string start_failure(const std::string& path, const std::string& where, int
     return message;
 }
 
+// The program being waited for, for the handler below; 0 while there is
+// none.
+volatile sig_atomic_t waited_program = 0;
+
+// The signals that end a program when nobody handles them and that a
+// person or a service manager sends to stop one.
+constexpr int passed_signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+extern "C" void pass_to_program(int signal_number, siginfo_t* info, void*) {
+    // Ctrl+C on the terminal reaches the whole foreground group, the program
+    // included, from the kernel; one sent to the stub alone is passed on.
+    if (info != nullptr && info->si_code == SI_KERNEL) return;
+    const pid_t program = waited_program;
+    if (program > 0) kill(program, signal_number);
+}
+
+// While it lives, the signals above no longer end the stub: they go to the
+// program, and the stub outlives it to clean up after it. A signal the stub
+// was started to ignore stays ignored (as the program inherits it).
+class passing_signals {
+public:
+    passing_signals() {
+        struct sigaction action {};
+        action.sa_sigaction = pass_to_program;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < count; ++i) {
+            sigaction(passed_signals[i], nullptr, &previous_[i]);
+            if (previous_[i].sa_handler != SIG_IGN) sigaction(passed_signals[i], &action, nullptr);
+        }
+    }
+    ~passing_signals() {
+        waited_program = 0;
+        for (std::size_t i = 0; i < count; ++i) sigaction(passed_signals[i], &previous_[i], nullptr);
+    }
+    passing_signals(const passing_signals&) = delete;
+    passing_signals& operator=(const passing_signals&) = delete;
+
+private:
+    static constexpr std::size_t count = sizeof passed_signals / sizeof passed_signals[0];
+    struct sigaction previous_[count] {};
+};
+
 }  // namespace
 
 void host::check_program(const io::path&, const std::vector<any::string>&) {
@@ -174,14 +218,29 @@ int host::run_program(const io::path& program, const std::vector<any::string>& a
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // Held back from before the handlers are set until the program's id is
+    // known, so that none is lost; the program starts with the stub's own
+    // mask.
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int signal_number : passed_signals) sigaddset(&held, signal_number);
+    sigprocmask(SIG_BLOCK, &held, &previous);
+    passing_signals passing;
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setsigmask(&attributes, &previous);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, where.c_str());
     pid_t child = 0;
     // The full path, never a search: execve, through the script's own #!
     // line when it is one.
-    const int error = posix_spawn(&child, path.c_str(), &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&child, path.c_str(), &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error == 0) waited_program = child;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (error != 0) throw un::exception(start_failure(path, where, error), "quillon::self::host");
     int status = 0;
     while (waitpid(child, &status, 0) < 0)

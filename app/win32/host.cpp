@@ -229,6 +229,15 @@ std::string start_failure(const io::path& program, const io::path& folder, DWORD
 
 }  // namespace
 
+namespace {
+
+// Ctrl+C and Ctrl+Break reach every program of the console, the one started
+// here included: the stub outlives it, to clean up after it. (A handler of
+// its own, not the ignoring one, which the program would inherit.)
+BOOL WINAPI outlive_program(DWORD event) { return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT; }
+
+}  // namespace
+
 void host::check_program(const io::path& program, const std::vector<any::string>& arguments) {
     const std::wstring path = wide_of(program.join());
     if (is_batch_file(path)) batch_command(path, arguments);
@@ -249,7 +258,9 @@ int host::run_program(const io::path& program, const std::vector<any::string>& a
                         where.c_str(), &startup, &process))
         throw un::exception(start_failure(program, folder, GetLastError()), "quillon::self::host");
     CloseHandle(process.hThread);
+    SetConsoleCtrlHandler(outlive_program, TRUE);
     WaitForSingleObject(process.hProcess, INFINITE);
+    SetConsoleCtrlHandler(outlive_program, FALSE);
     DWORD exit_code = 0;
     GetExitCodeProcess(process.hProcess, &exit_code);
     CloseHandle(process.hProcess);

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -160,6 +161,17 @@ bool end_file_here(handle_type handle) {
 }
 
 bool flush(handle_type handle) { return fsync(descriptor(handle)) == 0; }
+
+bool free_space(const io::path& name, std::uint64_t& bytes) {
+    std::string text;
+    struct statvfs status;
+    if (!narrow_name(name, text) || statvfs(text.c_str(), &status) != 0) return false;
+    // f_bavail counts the blocks an unprivileged user may still take.
+    const std::uint64_t block = status.f_frsize != 0 ? status.f_frsize : status.f_bsize;
+    const std::uint64_t blocks = status.f_bavail;
+    bytes = blocks > UINT64_MAX / block ? UINT64_MAX : blocks * block;
+    return true;
+}
 
 bool remove_file(const io::path& name) {
     std::string text;

@@ -209,6 +209,18 @@ bool end_file_here(handle_type handle) { return SetEndOfFile(native(handle)) != 
 
 bool flush(handle_type handle) { return FlushFileBuffers(native(handle)) != 0; }
 
+bool free_space(const io::path& name, std::uint64_t& bytes) {
+    std::wstring text;
+    if (!wide_name(name, text)) return false;
+    // A folder name ends with its separator here (a share's root needs it).
+    if (text.empty() || text.back() != L'\\') text += L'\\';
+    // The space the user may take, within any quota, not the volume's.
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExW(text.c_str(), &available, nullptr, nullptr)) return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
 bool remove_file(const io::path& name) {
     std::wstring text;
     return wide_name(name, text) && DeleteFileW(text.c_str()) != 0;

@@ -68,6 +68,33 @@ TEST(options, help_and_version_win_over_everything_before_the_program_arguments)
     EXPECT_EQ(parsed({u"--", u"--version"}).what, options::action::extract);
 }
 
+// -h beside -l is "sizes as people read them"; anywhere else, and --help
+// beside -l, it is the usage text. -f turns the free-space check off.
+TEST(options, h_with_l_means_readable_sizes_and_f_skips_the_space_check) {
+    struct row {
+        std::vector<std::u16string> words;
+        options::action what;
+        bool human, check_space;
+    };
+    const row table[] = {
+        {{u"-l", u"-h"}, options::action::list, true, true},
+        {{u"-h", u"-l"}, options::action::list, true, true},
+        {{u"-l"}, options::action::list, false, true},
+        {{u"-l", u"--help"}, options::action::help, false, true},
+        {{u"-t", u"-h"}, options::action::help, false, true},
+        {{u"-h", u"--", u"-l"}, options::action::help, false, true},
+        {{u"-q", u"-f"}, options::action::extract, false, false},
+        {{u"--no-space-check"}, options::action::extract, false, false},
+        {{}, options::action::extract, false, true},
+    };
+    for (const row& line : table) {
+        const options chosen = parsed(line.words);
+        EXPECT_EQ(chosen.what, line.what) << line.words.size();
+        EXPECT_EQ(chosen.human_sizes, line.human) << line.words.size();
+        EXPECT_EQ(chosen.check_space, line.check_space) << line.words.size();
+    }
+}
+
 TEST(options, unknown_switches_and_stray_words_are_refused) {
     EXPECT_EQ(refusal({u"-z"}), "unknown switch \"-z\"");
     EXPECT_EQ(refusal({u"-Q"}), "unknown switch \"-Q\"");
@@ -144,10 +171,12 @@ TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) 
 
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
-    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-j N] [-- ARGS]\n", 0), 0u)
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]\n", 0),
+              0u)
         << text;
-    for (const char* option : {"-q ", "-y, --accept", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ",
-                               "-log FILE", "-- ARGS", "-h, --help", "--version"})
+    for (const char* option :
+         {"-q ", "-y, --accept", "-d DIR", "-o ", "-n ", "-l ", "-t ", "-p FILE", "-x ", "-log FILE", "-- ARGS",
+          "-h, --help", "--version", "-f, --no-space-check", "-l -h", "-j N"})
         EXPECT_NE(text.find(std::string("\n  ") + option), std::string::npos) << option;
     EXPECT_EQ(text.back(), '\n');
     std::size_t start = 0;

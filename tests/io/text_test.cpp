@@ -8,6 +8,7 @@
 #include "errors/exception.h"
 #include "io/text/code_page_converter.h"
 #include "io/text/installed_code_pages.h"
+#include "io/text/size_text.h"
 #include "io/text/string.h"
 
 namespace {
@@ -69,6 +70,25 @@ TEST(utf8, lone_surrogates_that_are_no_escapes_become_replacement_characters) {
     EXPECT_EQ(text.to_utf8(),
               "a\xEF\xBF\xBD"
               "b\xEF\xBF\xBD");
+}
+
+// The edges of each form: bytes, one decimal below 10, none above, and a
+// size just below a unit that rounds up to it.
+TEST(size_text, sizes_read_as_people_write_them) {
+    const std::pair<std::uint64_t, const char*> table[] = {
+        {0, "0 B"},
+        {999, "999 B"},
+        {1000, "1.0 kB"},
+        {1234, "1.2 kB"},
+        {9949, "9.9 kB"},
+        {9950, "10 kB"},
+        {999449, "999 kB"},
+        {999450, "1.0 MB"},
+        {300000000, "300 MB"},
+        {1200000000, "1.2 GB"},
+        {UINT64_MAX, "18 EB"},
+    };
+    for (const auto& [bytes, text] : table) EXPECT_EQ(any::size_text(bytes), text) << bytes;
 }
 
 TEST(code_page_437, decodes_the_pc_characters) {

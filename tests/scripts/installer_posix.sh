@@ -50,6 +50,16 @@ if [ "$(id -u)" = 0 ]; then chattr +i locked/stuck.txt; else chmod 555 "$TMPDIR"
 exit 5
 EOF
 chmod 755 payload/app/stick.sh
+# A program that waits to be stopped and says by which signal.
+cat >payload/app/wait.sh <<'EOF'
+#!/bin/sh
+sleep 1000 & waiting=$!
+trap 'kill $waiting; echo INT >"$MARKER"; exit 3' INT
+trap 'kill $waiting; echo TERM >"$MARKER"; exit 4' TERM
+echo "waiting for a signal"
+wait $waiting
+EOF
+chmod 755 payload/app/wait.sh
 
 # installer NAME SETTINGS: the stub with the payload zipped behind it and
 # SETTINGS (lines) as the archive comment.
@@ -236,7 +246,7 @@ check "-log: the lines of the run" bash -c "
   grep -qx 'started: $work/full -q -log $work/run.log' '$work/run.log' &&
   grep -qx 'destination: $TMPDIR/quillon-.*/viewer' '$work/run.log' &&
   grep -qx 'extracted: $TMPDIR/quillon-.*/viewer/setup.sh' '$work/run.log' &&
-  grep -qx 'done: 6 files extracted, 0 kept' '$work/run.log' &&
+  grep -qx 'done: 7 files extracted, 0 kept' '$work/run.log' &&
   grep -qx 'running: $TMPDIR/quillon-.*/viewer/setup.sh --mode \"two words\"' '$work/run.log' &&
   grep -qx \"the program's exit code: 7\" '$work/run.log' && [ \"\$(tail -1 '$work/run.log')\" = 'exit code: 7' ]"
 installer broken "${header}run=missing.sh
@@ -321,6 +331,43 @@ check "a failed cleanup names the first thing left" grep -qE \
   "^io::directory exception: cannot delete \"$TMPDIR/quillon-[^/]+/app/locked/stuck.txt\"; " err
 check "a failed cleanup removes the rest" [ "$(cd "$TMPDIR/$left" 2>/dev/null && find . | sort | tr '\n' ' ')" = ". ./app ./app/locked ./app/locked/stuck.txt " ]
 chattr -R -i "$TMPDIR" 2>/dev/null; chmod -R u+rwx "$TMPDIR"; rm -rf "${TMPDIR:?}"/*
+
+# -- nothing is left behind: Ctrl+C (to the whole group, from the terminal)
+#    or SIGTERM (to the stub alone, passed on) ends the program, and the
+#    {temp} folder goes once it has ended; so it does when the program
+#    cannot start; -x says where it extracted
+installer waiter "${header}destination={temp}/app
+run=wait.sh
+cleanup=yes
+"
+rm -rf here "$MARKER" && mkdir here
+(cd here && exec "$work/waiter" -q >"$work/out" 2>"$work/err") &
+stub_pid=$!
+for _ in $(seq 600); do grep -q "waiting for a signal" "$work/out" 2>/dev/null && break; sleep 0.1; done
+kill -TERM "$stub_pid"
+wait "$stub_pid"
+code=$?
+check "SIGTERM: the program got it and ended (exit $code)" bash -c "[ $code = 4 ] && [ \"\$(cat '$MARKER')\" = TERM ]"
+check "SIGTERM: the temporary folder is removed" [ -z "$(temporaries)" ]
+if command -v python3 >/dev/null; then
+  rm -rf here "$MARKER" && mkdir here
+  (cd here && "$here/pty_answer.py" "waiting for a signal" '\x03' "$work/waiter" -q >"$work/tty.log" 2>&1)
+  code=$?
+  check "Ctrl+C: the program got it and ended (exit $code)" bash -c "[ $code = 3 ] && [ \"\$(cat '$MARKER')\" = INT ]"
+  check "Ctrl+C: the temporary folder is removed" [ -z "$(temporaries)" ]
+fi
+installer unstartable "${header}destination={temp}/app
+run=not-executable.sh
+cleanup=yes
+"
+run unstartable "" -q
+check "a program that cannot start: exit 2 (got $code)" bash -c "[ $code = 2 ] && grep -qF 'the file is not executable' err"
+check "a program that cannot start: the temporary folder is removed" [ -z "$(temporaries)" ]
+run waiter "" -q -x
+made=$(temporaries)
+check "-x into {temp}: says where (exit $code)" bash -c "[ $code = 0 ] && [ \"\$(cat out)\" = 'extracted into $TMPDIR/$made/app' ]"
+check "-x into {temp}: the files are there" [ -x "$TMPDIR/$made/app/wait.sh" ]
+rm -rf "${TMPDIR:?}"/*
 
 # -- text from the archive reaches the terminal escaped: a raw 0x9B (a CSI
 #    to many terminals) and an ESC in the title and the message

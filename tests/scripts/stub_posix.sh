@@ -191,7 +191,8 @@ expect "a wrong passphrase" 2 "Enter the passphrase: "$'\n'"format::zip::encrypt
 # -- errors: exit 2 and the display text on one line
 cp "$stub" bare.sfx && chmod +x bare.sfx
 run bare "" "$work/bare.sfx" -q
-expect "a stub with nothing appended" 2 "format::zip::archive exception: cannot locate the end header."
+expect "a stub with nothing appended" 2 \
+  "format::zip::archive exception: cannot locate the end header: no archive follows the program."
 
 python3 - <<'PY'
 import zipfile
@@ -222,6 +223,7 @@ PY
 sfx crc.sfx crc.zip
 run crc "" "$work/crc.sfx" -q
 expect "a damaged entry" 2 "format::zip::item_reader exception: CRC mismatch, data is invalid: data.txt."
+check "a damaged entry is not left behind" [ -z "$(ls -A crc)" ]
 sfx escape.sfx escape.zip
 run escape "" "$work/escape.sfx" -q
 expect "a name that leaves the destination" 2 'format::zip::archive exception: unsafe entry name "../escaped.txt".'
@@ -235,6 +237,43 @@ expect "an unsupported method" 2 "format::zip::archive exception: unsupported co
 run blocked "$work/blocker-file/inside\n" "$work/one.sfx"
 expect "a destination below a file" 2 \
   "Extract to: [$work/blocked] "$'\n'"quillon::self::entry exception: cannot make the folder \"$work/blocker-file/inside\": \"$work/blocker-file\" is a file, not a folder."
+
+# -- a destination without the room or the right to write: the free space
+#    is compared with the files' size before the first file (-f skips it,
+#    and the file the disk cannot hold goes); a read-only file system says
+#    so. On file systems of the test's own (root, a mount namespace).
+python3 -c "
+import zipfile
+with zipfile.ZipFile('big.zip', 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('small.txt', b'x')
+    z.writestr('big.bin', bytes(3000000))"
+sfx big.sfx big.zip
+mkdir -p small ro
+# on_mount OPTIONS FOLDER ARGS...: big.sfx -q ARGS on a tmpfs mounted at
+# FOLDER with OPTIONS; what is left in FOLDER/out is listed in $work/left.
+on_mount() {
+  unshare -m sh -c 'mount -t tmpfs -o "$1" tmpfs "$2" || exit 99; w=$3; shift 3
+    "$w/big.sfx" -q "$@" >"$w/out" 2>"$w/err"; code=$?; ls -A "$w/small/out" >"$w/left" 2>/dev/null; exit $code' \
+    - "$@" </dev/null
+  code=$?
+}
+if [ "$(id -u)" = 0 ] && unshare -m true 2>/dev/null; then
+  on_mount size=1m "$work/small" "$work" -d "$work/small/out"
+  expect "a disk too small: exit 2" 2 "quillon::self::driver exception: not enough free space: the files need 3.0 MB, \
+1.0 MB free on \"$work/small/out\" (free some space, choose another folder with -d, or extract all the same with -f)."
+  check "a disk too small: nothing written" [ ! -s left ]
+  on_mount size=1m "$work/small" "$work" -d "$work/small/out" -f
+  check "-f: the disk fills up (exit $code)" bash -c "[ $code = 2 ] && grep -qF 'small/out/big.bin\"; 28 No space left on device.' err"
+  check "-f: the file the disk could not hold is removed" [ "$(cat left)" = small.txt ]
+  on_mount ro "$work/ro" "$work" -d "$work/ro/x"
+  expect "a read-only file system" 2 \
+    "io::directory exception: cannot create \"$work/ro/x\"; 30 Read-only file system."
+else
+  skip "a disk too small and a read-only file system (needs root and unshare)"
+  chmod 555 ro
+  run denied "" "$work/big.sfx" -q -d "$work/ro/x"
+  expect "a folder the user may not write" 2 "io::directory exception: cannot create \"$work/ro/x\"; 13 Permission denied."
+fi
 
 # -- exit 3: out of memory ends with that message. The smallest address
 # space limit under which a small archive extracts is too small for the

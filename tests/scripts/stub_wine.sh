@@ -249,7 +249,7 @@ if id=$(window); then
   shot "$id" error
   [ "$(xdotool getwindowname "$id")" = "$title" ] && pass || fail "the error box's title"
   text=$(box_text)
-  [ "$text" = "format::zip::archive exception: cannot locate the end header." ] && pass ||
+  [ "$text" = "format::zip::archive exception: cannot locate the end header: no archive follows the program." ] && pass ||
     fail "the error box's text: \"$text\""
   point_at "$id"; xdotool key Return
 else

@@ -127,7 +127,7 @@ TEST_F(archive_walk, a_program_with_nothing_appended_has_no_end_record) {
     archive_path = folder.native("program.exe");
     write_file(archive_path, program);
     EXPECT_EQ(extract(archive_path, destination(), program.size()).failure,
-              "format::zip::archive: cannot locate the end header");
+              "format::zip::archive: cannot locate the end header: no archive follows the program");
     EXPECT_TRUE(extracted().empty());
 }
 

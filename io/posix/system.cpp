@@ -80,6 +80,14 @@ handle_type open(const io::path& name, int mode) {
     return fd;
 }
 
+handle_type open_as_found(const io::path& name, bool follow_link) {
+    std::string text;
+    if (!narrow_name(name, text)) return io::fork::invalid_handle;
+    // O_NONBLOCK has no effect on a regular file.
+    const int fd = open_name(text, O_RDONLY | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW));
+    return fd < 0 ? io::fork::invalid_handle : fd;
+}
+
 handle_type standard_handle(int which) {
     if (fcntl(which, F_GETFD) < 0) return io::fork::invalid_handle;
     return which;
@@ -98,6 +106,24 @@ bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& 
     while (got < 0 && errno == EINTR);
     done = got > 0 ? static_cast<std::uint32_t>(got) : 0;
     return got >= 0;
+}
+
+bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
+    if (position > static_cast<std::uint64_t>(INT64_MAX)) {
+        errno = EINVAL;
+        return false;
+    }
+    ssize_t got;
+    do got = ::pread(descriptor(handle), buffer, count, static_cast<off_t>(position));
+    while (got < 0 && errno == EINTR);
+    done = got > 0 ? static_cast<std::uint32_t>(got) : 0;
+    return got >= 0;
+}
+
+bool is_regular_file(handle_type handle) {
+    struct stat status;
+    return fstat(descriptor(handle), &status) == 0 && S_ISREG(status.st_mode);
 }
 
 bool write(handle_type handle, const void* buffer, std::uint32_t count) {
@@ -150,6 +176,12 @@ bool flush(handle_type handle) { return fsync(descriptor(handle)) == 0; }
 bool remove_file(const io::path& name) {
     std::string text;
     return narrow_name(name, text) && unlink(text.c_str()) == 0;
+}
+
+bool rename_replacing(const io::path& from, const io::path& to) {
+    std::string from_text, to_text;
+    return narrow_name(from, from_text) && narrow_name(to, to_text) &&
+           ::rename(from_text.c_str(), to_text.c_str()) == 0;
 }
 
 bool exists(const io::path& name) {

@@ -40,7 +40,7 @@ public:
     // let go).
     virtual void open();
     // Reading an existing item as it is found now: a FIFO opens at once
-    // instead of waiting for a writer, a folder opens too (ask
+    // instead of waiting for a writer, a folder may open too (ask
     // `is_regular_file`), and with `follow_link` false a symbolic link as
     // the last component is refused ("cannot open").
     virtual void open_as_found(bool follow_link);

@@ -29,10 +29,11 @@ enum open_mode : int {
 // io::fork::invalid_handle on failure.
 handle_type open(const io::path& name, int mode);
 // Opens an existing item for reading as it is found, for a caller that
-// checks what it opened (`is_regular_file`): a folder opens too, and a
-// FIFO opens at once instead of waiting for a writer. With `follow_link`
-// false a symbolic link (on Windows a reparse point) as the last component
-// is refused (ELOOP; ERROR_STOPPED_ON_SYMLINK).
+// checks what it opened (`is_regular_file`): a folder opens too on POSIX
+// (Windows refuses it), and a FIFO opens at once instead of waiting for a
+// writer. With `follow_link` false a symbolic link (on Windows a reparse
+// point) as the last component is refused (ELOOP;
+// ERROR_CANT_RESOLVE_FILENAME).
 handle_type open_as_found(const io::path& name, bool follow_link);
 // 0 standard input, 1 output, 2 error; io::fork::invalid_handle when the
 // process has none.

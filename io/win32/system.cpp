@@ -109,7 +109,7 @@ handle_type open_as_found(const io::path& name, bool follow_link) {
     if (GetFileInformationByHandle(handle, &information) &&
         (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         CloseHandle(handle);
-        SetLastError(ERROR_STOPPED_ON_SYMLINK);
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
         return io::fork::invalid_handle;
     }
     return portable(handle);

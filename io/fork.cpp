@@ -25,6 +25,15 @@ void fork::forget_handle() {
     handle_ = invalid_handle;
     standard_ = false;
     forget_position();
+    read_elsewhere_.store(false, std::memory_order_relaxed);
+}
+
+void fork::restore_position() {
+    if (!read_elsewhere_.exchange(false, std::memory_order_relaxed) || !position_known_) return;
+    if (!system::seek(handle_, position_)) {
+        forget_position();
+        raise_system_error(name(), "cannot set the position of", where);
+    }
 }
 
 void fork::take(handle_type handle) {
@@ -43,6 +52,12 @@ fork::handle_type fork::open_mode(int mode) {
 void fork::open() {
     release();
     take(open_mode(system::read_existing));
+    if (!is_open()) raise_system_error(name(), "cannot open", where);
+}
+
+void fork::open_as_found(bool follow_link) {
+    release();
+    take(system::open_as_found(name(), follow_link));
     if (!is_open()) raise_system_error(name(), "cannot open", where);
 }
 
@@ -113,8 +128,11 @@ void fork::close(bool report) {
 
 bool fork::is_character_device() { return system::is_character_device(handle_); }
 
+bool fork::is_regular_file() { return system::is_regular_file(handle_); }
+
 std::uint32_t fork::read(void* buffer, std::uint32_t count) {
     if (count == 0) return 0;
+    restore_position();
     std::uint32_t done = 0;
     if (!system::read(handle_, buffer, count, done)) {
         forget_position();
@@ -126,16 +144,15 @@ std::uint32_t fork::read(void* buffer, std::uint32_t count) {
 
 std::uint32_t fork::read_at(std::uint64_t position, void* buffer, std::uint32_t count) {
     if (count == 0) return 0;
-    // Where the system moves the handle's position all the same, the one
-    // kept here is no longer known (set alike by every reader: no race).
-    if (system::read_at_moves_position) position_known_.store(false, std::memory_order_relaxed);
     std::uint32_t done = 0;
+    read_elsewhere_.store(true, std::memory_order_relaxed);
     if (!system::read_at(handle_, position, buffer, count, done)) raise_system_error(name(), "cannot read from", where);
     return done;
 }
 
 void fork::write(const void* buffer, std::uint32_t count) {
     if (count == 0) return;
+    restore_position();
     if (!system::write(handle_, buffer, count)) {
         forget_position();  // part of it may have been written
         raise_system_error(name(), "cannot write to", where);
@@ -172,7 +189,9 @@ std::uint64_t fork::position() {
 }
 
 void fork::seek(std::uint64_t position) {
-    if (!is_open() || (position_known_ && position == position_)) return;
+    if (!is_open()) return;
+    restore_position();
+    if (position_known_ && position == position_) return;
     if (!system::seek(handle_, position)) {
         forget_position();
         raise_system_error(name(), "cannot set the position of", where);
@@ -201,6 +220,11 @@ void fork::flush(bool report) {
 void fork::remove(bool report) {
     close(false);
     if (!system::remove_file(name()) && report) raise_system_error(name(), "cannot delete", where);
+}
+
+void fork::rename_over(const io::path& target) {
+    close(false);
+    if (!system::rename_replacing(name(), target)) raise_system_error(name(), "cannot rename", where);
 }
 
 bool fork::exists() const { return system::exists(name()); }

@@ -39,6 +39,11 @@ public:
     // open fork closes its previous file first (a standard handle is only
     // let go).
     virtual void open();
+    // Reading an existing item as it is found now: a FIFO opens at once
+    // instead of waiting for a writer, a folder may open too (ask
+    // `is_regular_file`), and with `follow_link` false a symbolic link as
+    // the last component is refused ("cannot open").
+    virtual void open_as_found(bool follow_link);
     // Reading and writing an existing file.
     virtual void open_rw();
     // A new file (`replace` false: an existing one is an error; true: an
@@ -60,13 +65,15 @@ public:
     // failed); a failure throws only with `report`.
     virtual void close(bool report = true);
     virtual bool is_character_device();
+    // A regular file: no folder, FIFO or device.
+    virtual bool is_regular_file();
 
     // At most `count` bytes; 0 at the end of the file. A count of 0 reads
     // nothing, even from a closed fork.
     virtual std::uint32_t read(void* buffer, std::uint32_t count);
-    // At most `count` bytes from `position`, without using the fork's own
-    // position; 0 at the end of the file. Several threads may read one open
-    // fork this way at once, while nothing else uses it.
+    // At most `count` bytes from `position`, 0 at the end of the file; fails
+    // as `read` does. The fork's own position is neither used nor moved, so
+    // several threads may read an open fork this way at once.
     std::uint32_t read_at(std::uint64_t position, void* buffer, std::uint32_t count);
     // All `count` bytes (short system writes are continued).
     virtual void write(const void* buffer, std::uint32_t count);
@@ -87,6 +94,10 @@ public:
     // Closes the fork quietly, then deletes its file; a failure throws only
     // with `report`.
     virtual void remove(bool report = true);
+    // Closes the fork, then renames its file to `target`, replacing a file
+    // of that name in one step; throws "cannot rename". The owner keeps
+    // its path.
+    virtual void rename_over(const io::path& target);
     // The file this fork opens.
     virtual io::path name() const = 0;
 
@@ -115,6 +126,9 @@ private:
     // asks for every record). A standard handle may be shared with other
     // processes: its position is always asked of the system.
     void forget_position() { position_known_ = false; }
+    // A positional read leaves the system's file pointer where it ended on
+    // Windows: the fork's own position is put back before it is used.
+    void restore_position();
     void know_position(std::uint64_t position) {
         position_ = position;
         position_known_ = !standard_;
@@ -123,8 +137,9 @@ private:
     io::item* owner_;
     handle_type handle_ = invalid_handle;
     bool standard_ = false;  // a standard handle, not ours to close on destruction
-    std::atomic<bool> position_known_{false};
+    bool position_known_ = false;
     std::uint64_t position_ = 0;
+    std::atomic<bool> read_elsewhere_{false};
 };
 
 }  // namespace io

@@ -28,18 +28,25 @@ enum open_mode : int {
 
 // io::fork::invalid_handle on failure.
 handle_type open(const io::path& name, int mode);
+// Opens an existing item for reading as it is found, for a caller that
+// checks what it opened (`is_regular_file`): a folder opens too on POSIX
+// (Windows refuses it), and a FIFO opens at once instead of waiting for a
+// writer. With `follow_link` false a symbolic link (on Windows a reparse
+// point) as the last component is refused (ELOOP;
+// ERROR_CANT_RESOLVE_FILENAME).
+handle_type open_as_found(const io::path& name, bool follow_link);
 // 0 standard input, 1 output, 2 error; io::fork::invalid_handle when the
 // process has none.
 handle_type standard_handle(int which);
 bool close(handle_type handle);
 bool is_character_device(handle_type handle);
 bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& done);
-// Reads at `position` without using the handle's own position, so that
-// several threads may read one open file at once; `done` is 0 at the end.
-// On Windows the handle's position is moved all the same
-// (`read_at_moves_position`).
+// At most `count` bytes from `position`, 0 at the end of the file, whatever
+// the handle's own position; calls on one handle may run at once. On
+// Windows the handle's position moves (it is left where the read ended).
 bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done);
-extern const bool read_at_moves_position;
+// Whether the open handle is a regular file (no folder, FIFO or device).
+bool is_regular_file(handle_type handle);
 // Writes everything unless the system reports an error.
 bool write(handle_type handle, const void* buffer, std::uint32_t count);
 bool size(handle_type handle, std::uint64_t& size);
@@ -49,6 +56,9 @@ bool seek(handle_type handle, std::uint64_t position);
 bool end_file_here(handle_type handle);
 bool flush(handle_type handle);
 bool remove_file(const io::path& name);
+// Renames the file `from` to `to`, replacing a file of that name in one
+// step.
+bool rename_replacing(const io::path& from, const io::path& to);
 
 // The bytes this user may still write on the file system that holds the
 // existing folder `name` (less what is kept for the administrator).

@@ -1,10 +1,13 @@
-// A file the packer reads, with read() and pread(): never mapped, so a file
-// that shrinks while it is packed is found out at the read that comes up
-// short (a mapping would end the program with SIGBUS there instead).
+// A file the packer reads, through the file layer's reads at a position or
+// from start to end: never mapped, so a file that shrinks while it is
+// packed is found out at the read that comes up short (a mapping would end
+// the program with SIGBUS there instead).
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "io/file.h"
 
 namespace quillon::pack {
 
@@ -19,7 +22,6 @@ public:
     // and "file changed while packing" when a packed file is no longer a
     // regular file (so that a pipe put in its place cannot block the open).
     input_file(const std::string& path, kind what);
-    ~input_file();
     input_file(const input_file&) = delete;
     input_file& operator=(const input_file&) = delete;
 
@@ -38,7 +40,7 @@ public:
 
 private:
     std::string path_;
-    int fd_ = -1;
+    io::file file_;
 };
 
 }  // namespace quillon::pack

@@ -1,26 +1,19 @@
 #include "packer/output_file.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace quillon::pack {
 
 namespace {
 
 constexpr std::size_t buffer_size = 1 << 20;
-
-std::string system_text(const std::string& what, const std::string& path) {
-    return what + " \"" + path + "\": " + std::strerror(errno);
-}
 
 // The temporary file a signal must remove, in storage the handler may read:
 // a handler may call unlink, but not touch a std::string.
@@ -36,7 +29,7 @@ extern "C" void remove_pending_and_die(int signal_number) {
 }
 
 void arm_cleanup(const std::string& path) {
-    if (path.size() >= sizeof pending_path) return;  // mkstemp would have failed first
+    if (path.size() >= sizeof pending_path) return;  // the creation would have failed first
     std::memcpy(pending_path, path.c_str(), path.size() + 1);
     pending = 1;
     struct sigaction action {};
@@ -47,42 +40,64 @@ void arm_cleanup(const std::string& path) {
 
 void disarm_cleanup() { pending = 0; }
 
+// Six letters or digits drawn at random: the temporary file's name is
+// tried until one is free.
+std::string random_suffix() {
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device source;
+    std::string suffix(6, '_');
+    for (char& c : suffix) c = letters[source() % (sizeof letters - 1)];
+    return suffix;
+}
+
 }  // namespace
 
+failure system_failure(const std::string& what, const std::string& path, const io::exception& e) {
+    // The file layer's message is `operation "name"; code text`.
+    std::string reason = e.message;
+    const std::size_t name_end = reason.rfind("\"; ");
+    const std::size_t text = name_end == std::string::npos ? name_end : reason.find(' ', name_end + 3);
+    if (text != std::string::npos) reason.erase(0, text + 1);
+    return failure{what + " \"" + path + "\": " + reason};
+}
+
 output_file::output_file(std::string target) : target_(std::move(target)) {
-    temporary_ = target_ + ".partial-XXXXXX";
     // No signal may end the program between the file's creation and the
     // handler's knowing of it.
     sigset_t blocked, saved;
     sigemptyset(&blocked);
     for (int s : cleaned_signals) sigaddset(&blocked, s);
     pthread_sigmask(SIG_BLOCK, &blocked, &saved);
-    fd_ = mkstemp(temporary_.data());
-    const int error = errno;
-    if (fd_ >= 0) arm_cleanup(temporary_);
+    constexpr int attempts = 100;
+    for (int attempt = 1;; ++attempt) {
+        temporary_ = target_ + ".partial-" + random_suffix();
+        temporary_file_.path() = io::path(any::string(temporary_));
+        try {
+            data().create(false);
+            break;
+        } catch (const io::exception& e) {
+            if (attempt < attempts && temporary_file_.exists()) continue;  // taken: another name
+            pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+            throw system_failure("cannot create", temporary_, e);
+        }
+    }
+    arm_cleanup(temporary_);
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    errno = error;
-    if (fd_ < 0) throw failure{system_text("cannot create", temporary_)};
     buffer_.reserve(buffer_size);
 }
 
 output_file::~output_file() {
-    if (fd_ >= 0) close(fd_);
     if (!committed_) {
-        unlink(temporary_.c_str());
+        data().remove(false);
         disarm_cleanup();
     }
 }
 
 void output_file::drain() {
-    const std::uint8_t* p = buffer_.data();
-    std::size_t left = buffer_.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw failure{system_text("cannot write", temporary_)};
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    try {
+        data().write(buffer_.data(), static_cast<std::uint32_t>(buffer_.size()));
+    } catch (const io::exception& e) {
+        throw system_failure("cannot write", temporary_, e);
     }
     drained_ += buffer_.size();
     buffer_.clear();
@@ -121,11 +136,12 @@ void output_file::patch(std::uint64_t at, const void* bytes, std::size_t length)
     // The part already in the file, then the part still in the buffer.
     if (at < drained_) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length, drained_ - at));
-        for (std::size_t done = 0; done < n;) {
-            ssize_t w = pwrite(fd_, p + done, n - done, static_cast<off_t>(at + done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) throw failure{system_text("cannot write", temporary_)};
-            done += static_cast<std::size_t>(w);
+        try {
+            data().seek(at);
+            data().write(p, static_cast<std::uint32_t>(n));
+            data().seek(drained_);
+        } catch (const io::exception& e) {
+            throw system_failure("cannot write", temporary_, e);
         }
         p += n;
         at += n;
@@ -139,8 +155,12 @@ void output_file::truncate(std::uint64_t at) {
         buffer_.resize(static_cast<std::size_t>(at - drained_));
     } else {
         buffer_.clear();
-        if (ftruncate(fd_, static_cast<off_t>(at)) != 0 || lseek(fd_, static_cast<off_t>(at), SEEK_SET) < 0)
-            throw failure{system_text("cannot write", temporary_)};
+        try {
+            data().resize(at);
+            data().seek(at);
+        } catch (const io::exception& e) {
+            throw system_failure("cannot write", temporary_, e);
+        }
         drained_ = at;
     }
     position_ = at;
@@ -148,16 +168,22 @@ void output_file::truncate(std::uint64_t at) {
 
 void output_file::commit() {
     drain();
-    mode_t mask = umask(0);
-    umask(mask);
-    if (fchmod(fd_, 0777 & ~mask) != 0) throw failure{system_text("cannot make executable", temporary_)};
-    if (fsync(fd_) != 0 || close(fd_) != 0) {
-        fd_ = -1;
-        throw failure{system_text("cannot write", temporary_)};
+    // Executable for whoever may read it: every permission less the umask.
+    io::item_info executable;
+    executable.has_mode = true;
+    executable.mode = io::item_info::permission_bits;
+    data().apply_info(executable);
+    try {
+        data().flush();
+        data().close();
+    } catch (const io::exception& e) {
+        throw system_failure("cannot write", temporary_, e);
     }
-    fd_ = -1;
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0)
-        throw failure{system_text("cannot rename the output to", target_)};
+    try {
+        data().rename_over(io::path(any::string(target_)));
+    } catch (const io::exception& e) {
+        throw system_failure("cannot rename the output to", target_, e);
+    }
     // Only now: a signal before the rename still removes the temporary file.
     committed_ = true;
     disarm_cleanup();

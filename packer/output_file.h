@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "errors/exception.h"
+#include "io/file.h"
+
 namespace quillon::pack {
 
 class output_file {
@@ -36,9 +39,11 @@ public:
 private:
     void drain();
 
+    io::fork& data() { return temporary_file_.data_fork(); }
+
     std::string target_;
     std::string temporary_;
-    int fd_ = -1;
+    io::file temporary_file_;
     std::uint64_t position_ = 0;
     // Bytes already handed to the system; the buffer holds those after.
     std::uint64_t drained_ = 0;
@@ -50,5 +55,9 @@ private:
 struct failure {
     std::string message;
 };
+
+// The failure "`what` "`path`": reason", the reason being the system's
+// text that the file layer's exception `e` carries.
+failure system_failure(const std::string& what, const std::string& path, const io::exception& e);
 
 }  // namespace quillon::pack

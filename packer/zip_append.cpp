@@ -12,11 +12,9 @@
 #include "zip/archive.h"
 #include "zip/byte_buffer.h"
 #include "zip/central_header.h"
-#include "zip/end_header.h"
 #include "zip/end_records_writer.h"
 #include "zip/records.h"
 #include "zip/survey.h"
-#include "zip/zip64_end_header.h"
 
 namespace quillon::pack {
 
@@ -68,62 +66,6 @@ void copy_range(stream::fork_input& input, stream::size_type at, stream::size_ty
         out.write(piece.data(), n);
         length -= n;
     }
-}
-
-// The Zip64 end record of the archive whose end record is at `end`, found
-// through its locator: the record right before the locator (where every
-// writer puts it), else where the locator says, counted from the start of
-// the file. `none` when there is no locator, `lost` when there is one but
-// no record either way.
-constexpr stream::size_type lost = none - 1;
-stream::size_type find_zip64_end(stream::fork_input& input, stream::size_type end,
-                                 format::zip::zip64_end_header& record) {
-    if (end < records::zip64_locator_len) return none;
-    const stream::size_type locator_at = end - records::zip64_locator_len;
-    input.seek(locator_at);
-    format::zip::zip64_locator locator;
-    {
-        stream::safe_input safe(input);
-        locator.read(safe, false);
-    }
-    if (!locator.valid()) return none;
-    if (locator_at < records::zip64_end_len) return lost;
-    for (stream::size_type at : {locator_at - records::zip64_end_len, stream::size_type{locator.end_offset}}) {
-        if (at > locator_at - records::zip64_end_len) continue;
-        input.seek(at);
-        stream::safe_input safe(input);
-        record.read(safe, false);
-        if (record.valid()) return at;
-    }
-    return lost;
-}
-
-// Where the archive begins in the file: bytes in front of it that its
-// offsets do not count (a program of its own, for instance) are told by
-// where its directory really ends, right before the (Zip64) end record.
-stream::size_type archive_begin(stream::fork_input& input) {
-    format::zip::end_header end;
-    const stream::size_type at = end.locate(input);
-    if (at == format::zip::end_header::not_found) return 0;  // the reader says why
-    input.seek(at);
-    {
-        stream::safe_input safe(input);
-        end.read(safe, true);
-    }
-    stream::size_type directory_end = at;
-    stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
-    format::zip::zip64_end_header zip64;
-    const stream::size_type zip64_at = find_zip64_end(input, at, zip64);
-    // Begun anywhere but at the start, the reader would not see a locator
-    // in front of the begin, and the packed archive, read from its start,
-    // would show it again.
-    if (zip64_at == lost) return 0;  // the reader says why
-    if (zip64_at != none) {
-        directory_end = zip64_at;
-        counted = zip64.directory_offset + zip64.directory_size;
-        if (counted < zip64.directory_offset) return 0;  // overflows: the reader says why
-    }
-    return directory_end >= counted ? directory_end - counted : 0;
 }
 
 // The Zip64 extra field block of a central record's extra field: where its
@@ -251,13 +193,12 @@ void append_zip(output_file& out, const std::string& zip_path) {
     try {
         zip.data_fork().open();
         stream::fork_input input(zip.data_fork());
-        const stream::size_type begin = archive_begin(input);
-
         // The archive is read as the stub reads it, so that nothing the stub
-        // would refuse is packed.
-        input.seek(begin);
+        // would refuse is packed; it begins where its own offsets say (bytes
+        // in front of it that they do not count are a program of its own).
         format::archive_events no_events;
         format::zip::archive reader(input);
+        reader.find_base();
         const std::uint64_t entries = reader.locate() ? reader.total_entries() : 0;
         std::string no_passphrase;
         format::zip::survey check(reader, no_events, no_passphrase, io::system::has_symbolic_links);
@@ -266,18 +207,18 @@ void append_zip(output_file& out, const std::string& zip_path) {
         std::vector<stream::size_type> found;
         for (std::uint64_t i = 0; i < entries; ++i) found.push_back(check.local_position(i));
         const stream::size_type directory_start = reader.directory_position();
-        const stream::size_type end = reader.end_position();
-        // The Zip64 records are moved where the reader found them.
+        // The Zip64 records, when there are any, are moved where the reader
+        // found them: from the directory's end to the end record.
         const stream::size_type directory_end = reader.directory_end();
-        const stream::size_type zip64_at = directory_end != end ? directory_end : none;
+        const stream::size_type zip64_length = reader.end_position() - directory_end;
 
         // Every offset now counts from the start of the whole output.
         const std::vector<std::uint8_t> directory = moved_directory(
             read_range(input, directory_start, directory_end - directory_start), entries, found, out.position());
         const std::uint64_t directory_offset = out.position() + directory_start;
         const std::vector<std::uint8_t> tail =
-            moved_end_records(read_range(input, directory_end, input.size() - directory_end),
-                              zip64_at != none ? end - zip64_at : 0, entries, directory.size(), directory_offset);
+            moved_end_records(read_range(input, directory_end, input.size() - directory_end), zip64_length, entries,
+                              directory.size(), directory_offset);
 
         copy_range(input, 0, directory_start, out);
         out.write(directory.data(), directory.size());

@@ -68,29 +68,17 @@ archive::reading archive::read_end_records(stream::size_type end_position, end_h
 // record; its count, size and offset replace the classic ones, which must
 // say the same wherever they do not hold the all-ones marker.
 void archive::read_zip64_end(reading& found, const end_header& end) {
-    if (found.end_position - base_position_ < records::zip64_locator_len) return;
-    const stream::size_type locator_position = found.end_position - records::zip64_locator_len;
-    if (!record_at(locator_position, records::zip64_locator_len, records::zip64_locator_signature)) return;
     zip64_locator locator;
-    read_record(*input_, locator_position, locator);
+    if (!read_locator(found.end_position, locator)) return;
     if (locator.end_disk != 0 || locator.total_disks > 1) fail("segmented multi-part archives are not supported");
 
-    // Its offset counts either way, as the directory's does; the record
-    // ends where the locator begins when nothing follows it.
+    // Its offset counts either way, as the directory's does.
     const stream::size_type size = input_->size();
-    stream::size_type at = nowhere;
-    for (const stream::size_type shift : {base_position_, stream::size_type{0}}) {
-        if (locator.end_offset > size - shift) continue;
-        const stream::size_type candidate = shift + locator.end_offset;
-        // A record running into the locator is not one.
-        if (candidate < base_position_ || candidate > locator_position ||
-            locator_position - candidate < records::zip64_end_len)
-            continue;
-        if (record_at(candidate, records::zip64_end_len, records::zip64_end_signature)) {
-            at = candidate;
-            break;
-        }
-    }
+    const auto shifted = [&](stream::size_type shift) {
+        return locator.end_offset > size - shift ? nowhere : shift + locator.end_offset;
+    };
+    const stream::size_type at =
+        zip64_end_among(found.end_position - records::zip64_locator_len, {shifted(base_position_), shifted(0)});
     if (at == nowhere) fail("cannot locate the Zip64 end record");
     zip64_end_header record;
     read_record(*input_, at, record);
@@ -103,6 +91,58 @@ void archive::read_zip64_end(reading& found, const end_header& end) {
     found.directory_size = record.directory_size;
     found.directory_offset = record.directory_offset;
     found.directory_end = at;
+}
+
+bool archive::read_locator(stream::size_type end_position, zip64_locator& locator) {
+    if (end_position - base_position_ < records::zip64_locator_len) return false;
+    const stream::size_type locator_position = end_position - records::zip64_locator_len;
+    if (!record_at(locator_position, records::zip64_locator_len, records::zip64_locator_signature)) return false;
+    read_record(*input_, locator_position, locator);
+    return true;
+}
+
+// The record ends where the locator begins when nothing follows it; a
+// record running into the locator is not one.
+stream::size_type archive::zip64_end_among(stream::size_type locator_position,
+                                           std::initializer_list<stream::size_type> candidates) {
+    for (const stream::size_type at : candidates) {
+        if (at == nowhere || at < base_position_ || at > locator_position ||
+            locator_position - at < records::zip64_end_len)
+            continue;
+        if (record_at(at, records::zip64_end_len, records::zip64_end_signature)) return at;
+    }
+    return nowhere;
+}
+
+// Whatever the offsets count from, the directory ends right before the
+// (Zip64) end record, so its offset and size tell where the archive begins.
+// A Zip64 locator with no record either way leaves the base where it was:
+// begun after it, the archive would hide the locator, which whoever reads
+// the whole file sees again; `locate` refuses it.
+stream::size_type archive::find_base() {
+    const stream::size_type end_position = end_.locate(*input_, base_position_, archive_end_);
+    if (end_position == nowhere) return base_position_;
+    end_header end;
+    read_record(*input_, end_position, end);
+    stream::size_type directory_end = end_position;
+    stream::size_type counted = stream::size_type{end.directory_offset} + end.directory_size;
+    zip64_locator locator;
+    if (read_locator(end_position, locator)) {
+        const stream::size_type locator_position = end_position - records::zip64_locator_len;
+        const stream::size_type before =
+            locator_position >= records::zip64_end_len ? locator_position - records::zip64_end_len : nowhere;
+        const stream::size_type pointed =
+            locator.end_offset > input_->size() - base_position_ ? nowhere : base_position_ + locator.end_offset;
+        const stream::size_type at = zip64_end_among(locator_position, {before, pointed});
+        if (at == nowhere) return base_position_;
+        zip64_end_header record;
+        read_record(*input_, at, record);
+        if (record.directory_offset > ~std::uint64_t{0} - record.directory_size) return base_position_;
+        directory_end = at;
+        counted = record.directory_offset + record.directory_size;
+    }
+    if (directory_end - base_position_ > counted) base_position_ = directory_end - counted;
+    return base_position_;
 }
 
 // The offsets of an archive count either from where it begins in the file

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "stream/fork_input.h"
@@ -27,6 +28,8 @@
 #include "zip/local_header.h"
 
 namespace format::zip {
+
+class zip64_locator;
 
 class archive {
 public:
@@ -38,6 +41,17 @@ public:
     // Where the archive ends when something follows it in the file (the
     // certificates of a signed program); the end of the file otherwise.
     void limit_to(stream::size_type end) { archive_end_ = end; }
+
+    // For an archive whose start is not known (a zip with a program of its
+    // own in front, which its offsets may not count): moves the base
+    // position to where the archive begins by its own end records, that is
+    // where its directory ends less the directory's offset and size. The
+    // directory ends at the Zip64 end record when there is one (looked for
+    // right before its locator, where every writer puts it, then where the
+    // locator says), else at the end record. The base stays where it was
+    // when the end records tell nothing, and `locate` then says why. Called
+    // before `locate`; returns the new base position.
+    stream::size_type find_base();
 
     // Reads the end records and finds the central directory; false when the
     // archive holds no entry. Throws when there is no end record, when two
@@ -102,6 +116,15 @@ private:
 
     reading read_end_records(stream::size_type end_position, end_header& end);
     void read_zip64_end(reading& found, const end_header& end);
+    // The Zip64 locator right before the end record at `end_position`;
+    // false when there is none.
+    bool read_locator(stream::size_type end_position, zip64_locator& locator);
+    // The first of `candidates` where a Zip64 end record stands between the
+    // base position and the locator at `locator_position` without running
+    // into it; `end_header::not_found` when none does (nor does a candidate
+    // of that value).
+    stream::size_type zip64_end_among(stream::size_type locator_position,
+                                      std::initializer_list<stream::size_type> candidates);
     bool probe_directory(reading& found);
     // Refuses the archive when another end record in the searched bytes
     // would be read as a directory of its own.

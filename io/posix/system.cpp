@@ -81,6 +81,14 @@ handle_type open(const io::path& name, int mode) {
     return fd;
 }
 
+handle_type open_as_found(const io::path& name, bool follow_link) {
+    std::string text;
+    if (!narrow_name(name, text)) return io::fork::invalid_handle;
+    // O_NONBLOCK has no effect on a regular file.
+    const int fd = open_name(text, O_RDONLY | O_NONBLOCK | (follow_link ? 0 : O_NOFOLLOW));
+    return fd < 0 ? io::fork::invalid_handle : fd;
+}
+
 handle_type standard_handle(int which) {
     if (fcntl(which, F_GETFD) < 0) return io::fork::invalid_handle;
     return which;
@@ -102,6 +110,7 @@ bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& 
 }
 
 bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done) {
+    done = 0;
     if (position > static_cast<std::uint64_t>(INT64_MAX)) {
         errno = EINVAL;
         return false;
@@ -113,7 +122,10 @@ bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint
     return got >= 0;
 }
 
-const bool read_at_moves_position = false;
+bool is_regular_file(handle_type handle) {
+    struct stat status;
+    return fstat(descriptor(handle), &status) == 0 && S_ISREG(status.st_mode);
+}
 
 bool write(handle_type handle, const void* buffer, std::uint32_t count) {
     // A short write is continued; the next call reports why it was short
@@ -176,6 +188,12 @@ bool free_space(const io::path& name, std::uint64_t& bytes) {
 bool remove_file(const io::path& name) {
     std::string text;
     return narrow_name(name, text) && unlink(text.c_str()) == 0;
+}
+
+bool rename_replacing(const io::path& from, const io::path& to) {
+    std::string from_text, to_text;
+    return narrow_name(from, from_text) && narrow_name(to, to_text) &&
+           ::rename(from_text.c_str(), to_text.c_str()) == 0;
 }
 
 bool exists(const io::path& name) {

@@ -136,6 +136,24 @@ handle_type open(const io::path& name, int mode) {
     return portable(CreateFileW(text.c_str(), call.access, call.sharing, nullptr, call.disposition, 0, nullptr));
 }
 
+handle_type open_as_found(const io::path& name, bool follow_link) {
+    std::wstring text;
+    if (!wide_name(name, text)) return io::fork::invalid_handle;
+    // A pipe never waits at the open (a busy one fails instead). A reparse
+    // point is opened as itself, then refused.
+    HANDLE handle = CreateFileW(text.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                follow_link ? 0 : FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE || follow_link) return portable(handle);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(handle, &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(handle);
+        SetLastError(ERROR_CANT_RESOLVE_FILENAME);
+        return io::fork::invalid_handle;
+    }
+    return portable(handle);
+}
+
 handle_type standard_handle(int which) {
     static const DWORD handles[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     return portable(GetStdHandle(handles[which]));
@@ -153,21 +171,25 @@ bool read(handle_type handle, void* buffer, std::uint32_t count, std::uint32_t& 
 }
 
 bool read_at(handle_type handle, std::uint64_t position, void* buffer, std::uint32_t count, std::uint32_t& done) {
-    OVERLAPPED at{};
+    // On a handle opened for synchronous use the read still waits for its
+    // bytes; it leaves the file pointer where it ended.
+    OVERLAPPED at = {};
     at.Offset = static_cast<DWORD>(position);
     at.OffsetHigh = static_cast<DWORD>(position >> 32);
     DWORD got = 0;
     const BOOL ok = ReadFile(native(handle), buffer, count, &got, &at);
     done = got;
-    if (!ok && GetLastError() == ERROR_HANDLE_EOF) {
-        done = 0;
-        return true;
-    }
-    return ok != 0;
+    if (ok) return true;
+    if (GetLastError() != ERROR_HANDLE_EOF) return false;
+    done = 0;
+    return true;
 }
 
-// A synchronous handle read at an offset is left after what was read.
-const bool read_at_moves_position = true;
+bool is_regular_file(handle_type handle) {
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileType(native(handle)) == FILE_TYPE_DISK && GetFileInformationByHandle(native(handle), &information) &&
+           (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
 
 bool write(handle_type handle, const void* buffer, std::uint32_t count) {
     // A short write (a pipe, a console) is continued.
@@ -224,6 +246,12 @@ bool free_space(const io::path& name, std::uint64_t& bytes) {
 bool remove_file(const io::path& name) {
     std::wstring text;
     return wide_name(name, text) && DeleteFileW(text.c_str()) != 0;
+}
+
+bool rename_replacing(const io::path& from, const io::path& to) {
+    std::wstring from_text, to_text;
+    return wide_name(from, from_text) && wide_name(to, to_text) &&
+           MoveFileExW(from_text.c_str(), to_text.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool exists(const io::path& name) { return attributes_of(name) != INVALID_FILE_ATTRIBUTES; }

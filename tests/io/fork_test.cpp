@@ -5,11 +5,15 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "errors/exception.h"
@@ -343,6 +347,104 @@ TEST(fork, the_position_it_keeps_is_where_the_system_is) {
     fork.open();
     EXPECT_EQ(read_all(fork).substr(0, 2), "Zb");
 }
+
+// Reads at a position neither use nor move the fork's own position (on
+// Windows the system's file pointer moves, and the fork puts it back).
+TEST(fork, read_at_reads_where_asked_and_leaves_the_position) {
+    scratch_folder scratch;
+    scratch.write("r", "0123456789");
+    io::file file(scratch.path("r"));
+    io::fork& fork = file.data_fork();
+    fork.open();
+    char bytes[16];
+    EXPECT_EQ(fork.read(bytes, 3), 3u);
+    const struct {
+        std::uint64_t position;
+        std::uint32_t count;
+        std::string expected;
+    } cases[] = {{0, 4, "0123"}, {7, 10, "789"}, {10, 1, ""}, {1u << 31, 1, ""}, {5, 0, ""}};
+    for (const auto& c : cases) {
+        const std::uint32_t got = fork.read_at(c.position, bytes, c.count);
+        EXPECT_EQ(std::string(bytes, got), c.expected) << c.position;
+    }
+    EXPECT_EQ(fork.position(), 3u);
+    EXPECT_EQ(fork.read(bytes, 3), 3u);
+    EXPECT_EQ(std::string(bytes, 3), "345");
+    fork.seek(3);  // where the fork already stands
+    EXPECT_EQ(fork.read_at(8, bytes, 2), 2u);
+    EXPECT_EQ(fork.read(bytes, 1), 1u);
+    EXPECT_EQ(bytes[0], '3');
+    fork.close();
+    EXPECT_EQ(head(failure_of([&] { fork.read_at(0, bytes, 1); })).rfind("io::fork|cannot read from ", 0), 0u);
+}
+
+TEST(fork, read_at_from_several_threads_at_once) {
+    scratch_folder scratch;
+    std::string content(1 << 16, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
+    scratch.write("shared", content);
+    io::file file(scratch.path("shared"));
+    file.data_fork().open();
+    std::vector<std::string> seen(4);
+    std::vector<std::thread> readers;
+    for (std::size_t t = 0; t < seen.size(); ++t)
+        readers.emplace_back([&, t] {
+            // Each thread reads the whole file in its own order of pieces.
+            seen[t].assign(content.size(), '\0');
+            for (std::size_t k = 0; k < 64; ++k) {
+                const std::size_t piece = (k * (2 * t + 1)) % 64 * 1024;
+                file.data_fork().read_at(piece, &seen[t][piece], 1024);
+            }
+        });
+    for (auto& reader : readers) reader.join();
+    for (const auto& copy : seen) EXPECT_TRUE(copy == content);
+}
+
+TEST(fork, rename_over_replaces_the_target) {
+    scratch_folder scratch;
+    scratch.write("old", "replaced");
+    io::file file(scratch.path("new.partial"));
+    file.create(false);
+    file.data_fork().write("written", 7);
+    file.data_fork().rename_over(scratch.path("old"));
+    EXPECT_FALSE(file.data_fork().is_open());
+    EXPECT_EQ(scratch.read("old"), "written");
+    EXPECT_FALSE(scratch.exists("new.partial"));
+    EXPECT_EQ(head(failure_of([&] { file.data_fork().rename_over(scratch.path("old")); })),
+              "io::fork|cannot rename " + quoted(file.path()) + "; " + not_found);
+}
+
+#ifndef _WIN32
+// What a walk finds may have changed into anything: a link is refused unless
+// followed, and a FIFO or a folder opens at once, for the caller to see that
+// it is no regular file.
+TEST(fork, open_as_found_refuses_links_and_never_waits) {
+    scratch_folder scratch;
+    scratch.write("file", "x");
+    ASSERT_EQ(symlink("file", scratch.native("link").c_str()), 0);
+    ASSERT_EQ(mkfifo(scratch.native("fifo").c_str(), 0600), 0);
+    scratch.make_folder("folder");
+    const struct {
+        const char* name;
+        bool follow_link;
+        const char* failure;  // the code of the refusal
+        bool regular;
+    } cases[] = {
+        {"file", false, nullptr, true},  {"link", true, nullptr, true},     {"link", false, "40", false},
+        {"fifo", false, nullptr, false}, {"folder", false, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        io::file file(scratch.path(c.name));
+        if (c.failure) {
+            EXPECT_EQ(head(failure_of([&] { file.data_fork().open_as_found(c.follow_link); })),
+                      "io::fork|cannot open " + quoted(file.path()) + "; " + c.failure);
+            continue;
+        }
+        file.data_fork().open_as_found(c.follow_link);
+        EXPECT_EQ(file.data_fork().is_regular_file(), c.regular) << c.name;
+    }
+}
+#endif
 
 TEST(fork, sizes_and_positions_beyond_4_gib) {
     scratch_folder scratch;

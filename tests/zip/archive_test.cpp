@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "stream/fork_input.h"
 #include "tests/zip/walk_fixture.h"
+#include "zip/archive.h"
 
 namespace {
 
@@ -101,6 +103,41 @@ TEST_F(archive_walk, both_offset_forms_are_found_behind_a_program) {
         ASSERT_EQ(result.failure, "") << absolute;
         EXPECT_EQ(extracted(), (tree_type{{"f.txt", "behind a program"}}));
         fs::remove_all(destination());
+    }
+}
+
+// An archive whose start is not known (a zip behind a program of its own)
+// begins where its offsets count from; offsets counted from the file's start
+// leave the base where it was. The Zip64 end record is looked for right
+// before its locator first, where every writer puts it.
+TEST_F(archive_walk, find_base_puts_the_base_where_the_offsets_count_from) {
+    const struct {
+        const char* hazard;
+        bool absolute, zip64;
+        std::int64_t zip64_end_offset;
+        std::uint64_t base;
+    } cases[] = {
+        {"relative", false, false, -1, 3000},
+        {"absolute", true, false, -1, 0},
+        {"relative, Zip64", false, true, -1, 3000},
+        {"absolute, Zip64", true, true, -1, 0},
+        {"Zip64 locator pointing before its record", false, true, 12, 3000},
+    };
+    for (const auto& c : cases) {
+        archive_builder builder;
+        builder.prefix = std::string(3000, 'P');
+        builder.absolute_offsets = c.absolute;
+        builder.zip64_end = c.zip64;
+        builder.zip64_end_offset = c.zip64_end_offset;
+        builder.entries = {stored_entry("f.txt", "behind a program")};
+        archive_path = folder.native("found.zip");
+        write_file(archive_path, builder.build());
+        io::file file(to_io(archive_path));
+        file.data_fork().open();
+        stream::fork_input input(file.data_fork());
+        format::zip::archive reader(input);
+        EXPECT_EQ(reader.find_base(), c.base) << c.hazard;
+        EXPECT_EQ(reader.base_position(), c.base) << c.hazard;
     }
 }
 

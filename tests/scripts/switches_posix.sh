@@ -330,7 +330,7 @@ check "nothing is written for a missing passphrase file" empty_folder enc
 # -- -h: the usage text on standard output
 program_usage() {
   cat <<EOF
-usage: two.sfx [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-- ARGS]
+usage: two.sfx [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]
                -l [-h] | -t [-p FILE]
                -h | --version
 
@@ -347,6 +347,7 @@ carries is shown first, except with -q or -y: such a run has accepted it.
   -t          test every entry (decode it, check its CRC); writes nothing
   -p FILE     the passphrase of encrypted entries is the first line of FILE
   -x          extract only: do not run the program the archive names
+  -j N        write files with N threads (default: one per processor)
   -f, --no-space-check
               extract even when the destination has less free space than
               the files need

@@ -9,7 +9,8 @@
 # zip -6 and zip -0. The large file is also timed alone (decode-bound).
 #
 #   bench/extract-vs-peers.sh [BUILD_DIR]    (default build/native)
-# Environment: BENCH_DIR (scratch, default /tmp/quillon-bench), RUNS (3).
+# Environment: BENCH_DIR (scratch, default /tmp/quillon-bench), RUNS (3),
+# WHERE (disk, memory or both, the default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(cd "${1:-build/native}" && pwd)
@@ -125,14 +126,17 @@ free_kib() { df -k "$1" | awk 'NR == 2 { print $4 }'; }
 
 echo
 echo "Corpus: $files files, $((bytes / 1024 / 1024)) MiB; large file alone: 120 MiB. Best of $runs runs, warm cache."
-echo
-echo "Into a folder on the disk ($(df -T "$bench" | awk 'NR == 2 { print $2 }')):"
-echo
-[ "$(free_kib "$bench")" -gt $((needed_kib + (1 << 20))) ] || { echo "not enough room in $bench: $needed_kib KiB needed" >&2; exit 1; }
-table "$bench/out"
+where="${WHERE:-both}"
+if [ "$where" != memory ]; then
+  echo
+  echo "Into a folder on the disk ($(df -T "$bench" | awk 'NR == 2 { print $2 }')):"
+  echo
+  [ "$(free_kib "$bench")" -gt $((needed_kib + (1 << 20))) ] || { echo "not enough room in $bench: $needed_kib KiB needed" >&2; exit 1; }
+  table "$bench/out"
+fi
 # The same in memory, where no disk or journal adds its own noise: what is
 # left is each tool's own work and the system calls it makes.
-if [ -d /dev/shm ] && [ "$(free_kib /dev/shm)" -gt $((bytes * runs * ${#tools[@]} / 1024 + (1 << 20))) ]; then
+if [ "$where" != disk ] && [ -d /dev/shm ] && [ "$(free_kib /dev/shm)" -gt $((bytes * runs * ${#tools[@]} / 1024 + (1 << 20))) ]; then
   echo
   echo "Into a folder in memory (tmpfs, /dev/shm):"
   echo

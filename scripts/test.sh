@@ -4,7 +4,8 @@
 # they also run the aarch64 stub under qemu-user and install and package
 # what was built), the same unit tests cross-built for 64-bit Windows under
 # wine64 and for Linux on aarch64 under qemu-user (without sanitizers), the
-# main job (scripts/demo.sh), and a short fuzzing smoke run.
+# main job (scripts/demo.sh), and a short fuzzing smoke run; the programs
+# that run threads also under ThreadSanitizer.
 #
 # Everything the run writes outside the build folders (the tests' scratch
 # folders, their Wine prefixes, Wine's server folders) goes into one folder
@@ -40,6 +41,15 @@ echo "== tests: native"
 # The multi-GiB Zip64 tests of the packer (tests/scripts/packer_heavy.sh)
 # run here, not in a plain ctest run.
 QUILLON_HEAVY_TESTS=1 ctest --preset native -j "$jobs" || status=1
+
+echo "== tests: the extraction's worker threads under ThreadSanitizer"
+# Only the programs that run threads: the extraction's, and the file
+# layer's reads from several threads at once.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target test-extract test-io
+for program in test-extract test-io; do
+  TSAN_OPTIONS=halt_on_error=1 "build/tsan/bin/$program" --gtest_brief=1 || status=1
+done
 
 echo "== tests: win64 under Wine"
 ctest --preset win64 || status=1

@@ -112,8 +112,8 @@ bool options::unattended(const std::vector<any::string>& arguments) {
 
 std::string options::usage(const std::string& program) {
     const std::string indent(program.size() + 8, ' ');  // under "[-q]"
-    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]\n" + indent +
-           "-l [-h] | -t [-p FILE]\n" + indent +
+    return "usage: " + program + " [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f]\n" + indent + "[-j N] [-- ARGS]\n" +
+           indent + "-l [-h] | -t [-p FILE]\n" + indent +
            "-h | --version\n"
            "\n"
            "Extracts the files inside this program. Without -q or -d it asks where\n"

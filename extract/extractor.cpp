@@ -58,10 +58,9 @@ void extractor::extract(const io::directory& destination) {
                 extract_entry(directory, check, record, index, writer, workers.get());
             });
         } catch (const stop_walk&) {
-        } catch (const quillon::self::evacuation&) {
-            throw;  // a cancel: the workers abandon everything as they go
         } catch (const un::exception&) {
-            // Raised only if no entry before it failed on a worker.
+            // A cancelled question included: raised when every entry before
+            // it is written, unless one of them failed.
             workers->fail(current);
         }
         workers->finish();

@@ -138,7 +138,14 @@ void file_workers::wait_until(predicate done) {
             changed_.wait_for(lock_, tick_milliseconds);
             if (done()) return;
         }
-        tick_(consumed());
+        try {
+            tick_(consumed());
+        } catch (...) {
+            // A cancel while the files are being written stops every worker
+            // now, not after what is in flight.
+            abandon();
+            throw;
+        }
     }
 }
 

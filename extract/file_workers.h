@@ -13,8 +13,10 @@
 // - errors: the first failure in archive order is the one raised by
 //   `finish`. Entries before it are still written, entries after it are
 //   abandoned (a file being written is removed), and nothing new starts;
-// - a cancel (`abandon`) stops every worker within one step of data and
-//   removes every file not finished.
+// - a cancel while the caller waits (its `tick` throws) stops every worker
+//   within one step of data and removes every file not finished (`abandon`);
+//   one at a question is a failure of that entry (`fail`), so that the
+//   entries before it are written, as one thread would have.
 // Memory is bounded: the queue holds at most `queue_limit` entries, and a
 // worker holds one entry's decoder.
 #pragma once

@@ -171,7 +171,9 @@ TEST(options, x_keeps_the_program_from_running_and_arguments_follow_two_dashes) 
 
 TEST(options, the_usage_names_the_program_and_every_switch) {
     const std::string text = options::usage("photos.exe");
-    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]\n", 0),
+    EXPECT_EQ(text.rfind("usage: photos.exe [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f]\n"
+                         "                  [-j N] [-- ARGS]\n",
+                         0),
               0u)
         << text;
     for (const char* option :

@@ -153,22 +153,37 @@ INSTANTIATE_TEST_SUITE_P(extraction, threads, ::testing::ValuesIn(cases()),
                              return name;
                          });
 
-// A cancel at any question: no file of the files handed over is left cut
-// short, and nothing after the cancelled entry is written.
+// A cancel at a question: every entry before it is written, as one thread
+// writes them before it asks, and nothing after it. A cancel while the
+// files are written (the progress display's Cancel): no file is left cut
+// short.
 TEST(threads, a_cancel_leaves_no_partial_file) {
+    constexpr std::size_t count = 24, size = 2000000;
     scratch folder;
     archive_builder archive;
-    for (std::size_t at = 0; at < 24; ++at)
-        archive.entries.push_back(stored_entry("big" + std::to_string(at), content_of(at, 2000000)));
+    for (std::size_t at = 0; at < count; ++at)
+        archive.entries.push_back(stored_entry("big" + std::to_string(at), content_of(at, size)));
     write_file(folder.root() / "a.zip", archive.build());
-    for (std::size_t cancel_at : {2u, 9u, 24u}) {
-        const fs::path destination = folder.root() / ("cancel" + std::to_string(cancel_at));
-        const outcome result = extract(folder.root() / "a.zip", destination, 0, "", {several, cancel_at});
+    const struct {
+        std::size_t question;
+        std::uint64_t position;
+    } cancels[] = {{2, 0}, {9, 0}, {24, 0}, {0, 1}, {0, 5 * size}, {0, 17 * size}};
+    for (const auto& cancel : cancels) {
+        const fs::path destination =
+            folder.root() / ("cancel" + std::to_string(cancel.question) + "_" + std::to_string(cancel.position));
+        const outcome result =
+            extract(folder.root() / "a.zip", destination, 0, "", {several, cancel.question, cancel.position});
         EXPECT_EQ(result.failure, "evacuation: ");
-        for (const auto& [name, content] : tree(destination)) {
+        const auto written = tree(destination);
+        for (const auto& [name, content] : written) {
             const std::size_t index = std::stoul(name.substr(3));
-            EXPECT_LT(index + 1, cancel_at) << name;
-            EXPECT_EQ(content, content_of(index, 2000000)) << name << " is cut short";
+            if (cancel.question != 0) {
+                EXPECT_LT(index + 1, cancel.question) << name;
+            }
+            EXPECT_EQ(content, content_of(index, size)) << name << " is cut short";
+        }
+        if (cancel.question != 0) {
+            EXPECT_EQ(written.size(), cancel.question - 1) << destination;
         }
     }
 }

@@ -330,7 +330,8 @@ check "nothing is written for a missing passphrase file" empty_folder enc
 # -- -h: the usage text on standard output
 program_usage() {
   cat <<EOF
-usage: two.sfx [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f] [-j N] [-- ARGS]
+usage: two.sfx [-q] [-y] [-d DIR] [-o | -n] [-p FILE] [-x] [-f]
+               [-j N] [-- ARGS]
                -l [-h] | -t [-p FILE]
                -h | --version
 

@@ -80,10 +80,15 @@ public:
         ++asked;
         passphrase = answer;
     }
-    void progress(std::uint64_t position) override { positions.push_back(position); }
+    void progress(std::uint64_t position) override {
+        positions.push_back(position);
+        if (cancel_at_position != 0 && position >= cancel_at_position) throw quillon::self::evacuation();
+    }
 
     // The entry (from 1) whose `entering` is the user's cancel; 0: none.
     std::size_t cancel_at = 0;
+    // The cancel at the first progress report at or past this position.
+    std::uint64_t cancel_at_position = 0;
     std::vector<std::string> entered;
     std::vector<std::uint64_t> positions;
     std::string answer;
@@ -105,6 +110,7 @@ struct outcome {
 struct run_settings {
     unsigned threads = 1;
     std::size_t cancel_at = 0;
+    std::uint64_t cancel_at_position = 0;
 };
 
 // Extracts the archive file `archive` into `destination`, the data fork
@@ -118,6 +124,7 @@ inline outcome extract(const fs::path& archive, const fs::path& destination, std
     extractor.answer = passphrase;
     extractor.threads(settings.threads);
     extractor.cancel_at = settings.cancel_at;
+    extractor.cancel_at_position = settings.cancel_at_position;
     outcome result;
     try {
         extractor.extract(io::directory(to_io(destination)));

@@ -12,6 +12,8 @@ struct abandoned_entry {};
 
 // How long the caller's thread waits before it ticks again.
 constexpr std::uint32_t tick_milliseconds = 50;
+// How long entries short of a batch wait for a worker.
+constexpr std::uint32_t leftover_milliseconds = 2;
 
 // The first `count` components of `name`, the way names are compared here:
 // letters of either case alike, since a file system may not tell them
@@ -81,26 +83,41 @@ void file_workers::work() {
         const std::vector<file_entry> batch = take();
         if (batch.empty()) return;
         for (const file_entry& entry : batch) write(entry, input, writer);
-        {
-            io::lock_guard hold(lock_);
-            in_flight_ -= batch.size();
-        }
-        changed_.notify_all();
+        io::lock_guard hold(lock_);
+        in_flight_ -= batch.size();
+        if (waiting_) done_.notify_one();
     }
 }
+
+bool file_workers::batch_ready() const { return queue_.size() >= batch_entries || queued_bytes_ >= batch_bytes; }
 
 std::vector<file_entry> file_workers::take() {
     std::vector<file_entry> batch;
     io::lock_guard hold(lock_);
-    while (queue_.empty() && !ending_) changed_.wait(lock_);
+    // A worker waits for a whole batch, so that handing over costs one
+    // wake-up per batch; what is left is taken when the extraction waits
+    // for it, or after a moment (the extraction may be asking a question).
+    for (;;) {
+        if (batch_ready() || (!queue_.empty() && (ending_ || waiting_))) break;
+        if (ending_) return batch;
+        if (queue_.empty()) {
+            ready_.wait(lock_);
+        } else {
+            ready_.wait_for(lock_, leftover_milliseconds);
+            if (!queue_.empty()) break;
+        }
+    }
+    const bool was_full = queue_.size() >= queue_limit;
     std::uint64_t bytes = 0;
     while (!queue_.empty() && batch.size() < batch_entries && bytes < batch_bytes) {
         bytes += queue_.front().stored_size();
         batch.push_back(std::move(queue_.front()));
         queue_.pop_front();
     }
+    queued_bytes_ -= bytes;
     in_flight_ += batch.size();
-    if (!batch.empty()) changed_.notify_all();  // room in the queue
+    if (batch_ready()) ready_.notify_one();  // the next batch, for another worker
+    if (was_full) done_.notify_one();        // room in the queue
     return batch;
 }
 
@@ -124,7 +141,7 @@ void file_workers::record(std::uint64_t index, std::exception_ptr failure) {
             first_failure_.store(index, std::memory_order_release);
         }
     }
-    changed_.notify_all();
+    done_.notify_one();
 }
 
 void file_workers::fail(std::uint64_t index) { record(index, std::current_exception()); }
@@ -135,8 +152,15 @@ void file_workers::wait_until(predicate done) {
         {
             io::lock_guard hold(lock_);
             if (done()) return;
-            changed_.wait_for(lock_, tick_milliseconds);
-            if (done()) return;
+            // Workers take what is queued at once while this thread waits.
+            if (!waiting_) {
+                waiting_ = true;
+                ready_.notify_all();
+            }
+            done_.wait_for(lock_, tick_milliseconds);
+            const bool finished = done();
+            waiting_ = false;
+            if (finished) return;
         }
         try {
             tick_(consumed());
@@ -171,11 +195,10 @@ void file_workers::forget_claims() {
 
 void file_workers::add(file_entry entry) {
     wait_until([&] { return queue_.size() < queue_limit; });
-    {
-        io::lock_guard hold(lock_);
-        queue_.push_back(std::move(entry));
-    }
-    changed_.notify_one();
+    io::lock_guard hold(lock_);
+    queued_bytes_ += entry.stored_size();
+    queue_.push_back(std::move(entry));
+    if (batch_ready()) ready_.notify_one();
 }
 
 void file_workers::finish() {
@@ -192,7 +215,10 @@ void file_workers::abandon() {
     {
         io::lock_guard hold(lock_);
         queue_.clear();
-        while (in_flight_ != 0) changed_.wait(lock_);
+        queued_bytes_ = 0;
+        waiting_ = true;
+        while (in_flight_ != 0) done_.wait(lock_);
+        waiting_ = false;
     }
     stop_workers();
 }
@@ -202,7 +228,7 @@ void file_workers::stop_workers() {
         io::lock_guard hold(lock_);
         ending_ = true;
     }
-    changed_.notify_all();
+    ready_.notify_all();
     for (auto& worker : threads_) worker->join();
     threads_.clear();
 }

@@ -91,6 +91,7 @@ private:
     void work();
     // A batch from the queue's front; empty when the workers are to end.
     std::vector<file_entry> take();
+    bool batch_ready() const;
     void write(const file_entry& entry, stream::random::input& archive, class entry_writer& writer);
     void record(std::uint64_t index, std::exception_ptr failure);
     bool abandoned(std::uint64_t index) const {
@@ -108,9 +109,12 @@ private:
     std::function<void(std::uint64_t)> tick_;
 
     io::mutex lock_;
-    io::condition changed_;  // the queue or the work in flight changed
+    io::condition ready_;  // for the workers: a batch is queued, or the end
+    io::condition done_;   // for the caller: entries done, room, a failure
     std::deque<file_entry> queue_;
-    std::size_t in_flight_ = 0;  // entries taken and not yet done
+    std::uint64_t queued_bytes_ = 0;  // stored bytes of the queued entries
+    std::size_t in_flight_ = 0;       // entries taken and not yet done
+    bool waiting_ = false;            // the caller waits for the workers
     bool ending_ = false;
     std::exception_ptr failure_;
     std::atomic<std::uint64_t> first_failure_{no_failure};

@@ -32,8 +32,9 @@ void driver::run(const io::directory& destination) {
 
 bool driver::replaces(const io::path& path) {
     const io::file target(path);
-    // Whether it is a link is asked only of what exists: most files are new.
-    if (!target.any_fork_exists()) return true;
+    // Whether it is a link is asked only of what exists: most files are new,
+    // and most of those are known to be without a question to the system.
+    if (surely_new() || !target.any_fork_exists()) return true;
     const bool link = target.is_link();
     if (existing_ == options::overwrite::ask) {
         // Names come from the archive: shown only with their control

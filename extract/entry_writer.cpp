@@ -90,14 +90,14 @@ void entry_writer::folder(const io::path& name, io::time modified, std::uint32_t
     folders_.push_back({pack(name), modified, mode});
 }
 
-void entry_writer::create_file(const io::path& name, io::file& target) {
+void entry_writer::create_file(const io::path& name, io::file& target, bool replace) {
     try {
-        target.data_fork().create_in(parent_of(name), true);
+        target.data_fork().create_in(parent_of(name), replace);
     } catch (const io::exception&) {
         // A folder of the chain may have gone since the last file (removed
         // by someone else): it is looked for, and made, once more.
         chain_.forget();
-        target.data_fork().create_in(parent_of(name), true);
+        target.data_fork().create_in(parent_of(name), replace);
     }
 }
 

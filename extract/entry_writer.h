@@ -30,9 +30,9 @@ public:
     void folder(const io::path& name, io::time modified, std::uint32_t mode);
     // Creates the file `name` below the destination as `target`, whose
     // path is `path_of(name)`: its missing folders made first, a file or a
-    // link (the link itself) of that name replaced. Its data fork is then
-    // open.
-    void create_file(const io::path& name, io::file& target);
+    // link (the link itself) of that name replaced, or, without `replace`,
+    // an error. Its data fork is then open.
+    void create_file(const io::path& name, io::file& target, bool replace = true);
     // Gives the open file its time and mode (0: none) by its handle and
     // closes it; a failing close is an error.
     void close_file(io::file& target, io::time modified, std::uint32_t mode);

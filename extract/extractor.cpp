@@ -35,6 +35,7 @@ extractor::extractor(io::file& file) : file_(&file), make_links_(io::system::has
 void extractor::extract(const io::directory& destination) {
     io::fork& fork = file_->data_fork();
     stream::fork_input input(fork);
+    input.read_ahead(file_entry::read_ahead);
     archive directory(input);
     directory.limit_to(archive_end_);
     directory.locate();
@@ -93,13 +94,15 @@ void extractor::extract_entry(archive& directory, const survey& check, const cen
     const std::uint32_t mode = record.unix_mode() & io::item_info::permission_bits;
     if (fields.is_directory) {
         if (workers) workers->claim(fields.name, true);
+        known_names_.made(writer.path_of(fields.name), fields.name.components().size());
         writer.folder(fields.name, fields.modified, mode);
         return;
     }
     if (const std::string* target = check.link_target(index)) {
         // Links are rare: made when every file before them is.
         if (workers) workers->drain();
-        if (entering(writer.path_of(fields.name))) writer.link(fields.name, *target);
+        bool fresh = false;
+        if (entering_name(writer, fields.name, fresh)) writer.link(fields.name, *target);
         return;
     }
     extract_file(directory, header, record, index, writer, workers);
@@ -112,7 +115,8 @@ void extractor::extract_file(archive& directory, const local_header& header, con
     const bool unnamed = components.empty() || (components.size() == 1 && components[0] == any::string(u"-"));
     io::path name = unnamed ? default_name() : fields.name;
     if (workers) workers->claim(name, false);
-    if (!entering(writer.path_of(name))) return;
+    bool fresh = false;
+    if (!entering_name(writer, name, fresh)) return;
 
     stream::fork_input& input = directory.input();
     // The passphrase is asked before the file is made, so that a cancel
@@ -121,7 +125,7 @@ void extractor::extract_file(archive& directory, const local_header& header, con
         if (fields.encrypted() && passphrase.empty()) passphrase_needed(passphrase);
     });
     file_entry entry(index, header, std::move(name), record.unix_mode() & io::item_info::permission_bits,
-                     input.position());
+                     input.position(), !fresh);
     if (workers) {
         // Made here, once, not by workers racing to make it.
         writer.make_destination();
@@ -130,6 +134,15 @@ void extractor::extract_file(archive& directory, const local_header& header, con
     }
     progress_forward forward(*this);
     entry.write(input, writer, passphrase, &forward);
+}
+
+bool extractor::entering_name(const entry_writer& writer, const io::path& name, bool& fresh) {
+    const io::path path = writer.path_of(name);
+    fresh = surely_new_ = !known_names_.any_fork_may_exist(path);
+    const bool enter = entering(path);
+    surely_new_ = false;
+    if (enter) known_names_.made(path, name.components().size());
+    return enter;
 }
 
 io::path extractor::default_name() const {

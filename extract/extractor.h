@@ -17,6 +17,7 @@
 
 #include "io/directory.h"
 #include "io/file.h"
+#include "io/name_index.h"
 #include "io/path.h"
 #include "stream/fork_input.h"
 #include "zip/archive.h"
@@ -57,6 +58,14 @@ public:
     // Asked for once while empty, then kept for every encrypted entry.
     std::string passphrase;
 
+protected:
+    // While `entering` runs: true when nothing of the entry's name (nor a
+    // side file of it) existed in its folder when the extraction first
+    // looked, and the extraction has made nothing of that name since. Such
+    // an entry is created without replacing anything, so a file someone
+    // else makes there meanwhile is an error, never overwritten.
+    bool surely_new() const { return surely_new_; }
+
 private:
     // The workers that write the files, or none when one thread does.
     std::unique_ptr<file_workers> start_workers(const io::directory& destination, archive& directory,
@@ -65,6 +74,10 @@ private:
                        entry_writer& writer, file_workers* workers);
     void extract_file(archive& directory, const local_header& header, const central_header& record, std::uint64_t index,
                       entry_writer& writer, file_workers* workers);
+    // `entering` for the entry written as `name` below the destination,
+    // with what is known of its name (`fresh`: surely new); a name entered
+    // counts as made.
+    bool entering_name(const entry_writer& writer, const io::path& name, bool& fresh);
     // The name of an entry stored without one: the last component of the
     // archive file's own name without its extension; a name without an
     // extension gets ".out", so that it can never be the program itself.
@@ -75,6 +88,8 @@ private:
     io::path required_file_;
     bool make_links_;
     unsigned threads_ = 1;
+    io::name_index known_names_;
+    bool surely_new_ = false;
 };
 
 }  // namespace format::zip

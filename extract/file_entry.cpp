@@ -24,7 +24,7 @@ void file_entry::write(stream::random::input& archive, entry_writer& writer, con
         item_reader reader(header_);
         reader.prepare(archive, passphrase);
 
-        writer.create_file(name_, target);
+        writer.create_file(name_, target, replace_);
         try {
             stream::fork_output output(target.data_fork());
             stream::progress_input counted(archive, sink, archive.position(), progress_step);

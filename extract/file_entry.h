@@ -44,13 +44,17 @@ void naming(const any::string& name, action&& act) {
 
 class file_entry {
 public:
+    // What an input that reads entries reads ahead (stream::fork_input):
+    // the headers and data of many small entries in one system call.
+    static constexpr std::uint32_t read_ahead = 64 * 1024;
+
     // The entry at `index` of the directory, read from `header` (with the
     // directory's values where the header defers them), written as `name`
     // below the destination with `mode` (0: none); its data starts at
-    // `data` in the archive file.
+    // `data` in the archive file. Without `replace` its file must be new.
     file_entry(std::uint64_t index, const local_header& header, io::path name, std::uint32_t mode,
-               stream::size_type data)
-        : index_(index), header_(header), name_(std::move(name)), mode_(mode), data_(data) {}
+               stream::size_type data, bool replace)
+        : index_(index), header_(header), name_(std::move(name)), mode_(mode), data_(data), replace_(replace) {}
 
     // Reads the entry from `archive` (positioned here), writes its file
     // with `writer`, and reports the position reached in the archive to
@@ -70,6 +74,7 @@ private:
     io::path name_;
     std::uint32_t mode_;
     stream::size_type data_;
+    bool replace_;
 };
 
 }  // namespace format::zip

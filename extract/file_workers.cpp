@@ -78,6 +78,7 @@ void file_workers::work() {
     // Every worker reads the archive at positions of its own and reaches
     // folders through handles of its own: nothing is shared but the queue.
     stream::fork_input input(*archive_, 0);
+    input.read_ahead(file_entry::read_ahead);
     entry_writer writer(*destination_);
     for (;;) {
         const std::vector<file_entry> batch = take();

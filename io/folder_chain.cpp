@@ -24,6 +24,11 @@ const folder_handle& folder_chain::reach(const io::path& below, bool create) {
     const auto& wanted = below.components();
     std::size_t common = 0;
     while (common < names_.size() && common < wanted.size() && names_[common] == wanted[common]) ++common;
+    if (system::folders_pinned_while_open && common < wanted.size()) {
+        const auto found = left_.find(key_of(wanted));
+        if (found != left_.end()) return found->second;
+    }
+    if (common < names_.size()) keep_leaf();
     names_.resize(common);
     handles_.resize(common);
     for (std::size_t level = common; level < wanted.size(); ++level) {
@@ -39,7 +44,25 @@ const folder_handle& folder_chain::reach(const io::path& below, bool create) {
 void folder_chain::forget() {
     names_.clear();
     handles_.clear();
+    left_.clear();
     root_.close();
+}
+
+void folder_chain::keep_leaf() {
+    if (!system::folders_pinned_while_open || handles_.empty() || !handles_.back().is_open()) return;
+    // Emptied when full: files that come in turns from more folders than
+    // this gain nothing from keeping them.
+    if (left_.size() >= recent) left_.clear();
+    left_[key_of(names_)] = std::move(handles_.back());
+}
+
+std::u16string folder_chain::key_of(const std::vector<any::string>& components) {
+    std::u16string key;
+    for (const any::string& component : components) {
+        key += component.wide();
+        key += u'/';
+    }
+    return key;
 }
 
 }  // namespace io

@@ -7,9 +7,15 @@
 // folder of the chain stays open; elsewhere the deepest `kept` do, so that a
 // tree thousands of folders deep needs no more handles than that (a closed
 // one is opened again from the nearest open one above it).
+//
+// Where folders are pinned, the last `recent` folders the chain left stay
+// open too, so that files that come in turns from a few folders do not
+// open each one again per file (opening a folder is several calls there).
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "io/folder_handle.h"
@@ -20,6 +26,7 @@ namespace io {
 class folder_chain {
 public:
     static constexpr std::size_t kept = 64;
+    static constexpr std::size_t recent = 256;
 
     // `root` is opened on first use, links on its way followed (the user
     // chose it), and made with its parents when a `reach` that may create
@@ -37,12 +44,19 @@ public:
 
 private:
     const folder_handle& reopened(std::size_t level);
+    // Keeps the chain's deepest folder among the recent ones before the
+    // chain turns elsewhere.
+    void keep_leaf();
+
+    static std::u16string key_of(const std::vector<any::string>& components);
 
     io::path root_path_;
     folder_handle root_;
     // names_[i] is opened as handles_[i] from handles_[i - 1] (or the root).
     std::vector<any::string> names_;
     std::vector<folder_handle> handles_;
+    // Folders the chain left, by their components joined with '/'.
+    std::unordered_map<std::u16string, folder_handle> left_;
 };
 
 }  // namespace io

@@ -45,8 +45,13 @@ io::path folder_handle::path_of(const any::string& name) const {
 folder_handle folder_handle::child(const any::string& name, bool create) const {
     folder_handle folder;
     folder.path_ = path_of(name);
-    if (create) system::create_folder_in(handle_, system_name_, name);
+    // Opened first: most folders asked for exist already (an archive's
+    // files come after their folder), so making one is the rare second try.
     folder.handle_ = system::open_folder_in(handle_, system_name_, name, folder.system_name_);
+    if (!folder.is_open() && create) {
+        system::create_folder_in(handle_, system_name_, name);
+        folder.handle_ = system::open_folder_in(handle_, system_name_, name, folder.system_name_);
+    }
     if (folder.is_open()) return folder;
     const std::int32_t code = system::last_error();
     const std::string shown = "\"" + folder.path_.join().printable().to_utf8() + "\"";

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "io/fork.h"
@@ -118,6 +119,16 @@ handle_type create_file_in(handle_type folder, const std::u16string& folder_name
 bool create_link_in(handle_type folder, const std::u16string& folder_name, const any::string& name,
                     const std::string& target, bool replace);
 bool remove_in(handle_type folder, const std::u16string& folder_name, const any::string& name);
+
+// The bytes by which the system tells names in one folder apart: two names
+// with the same key are one file. Windows: the name with its trailing dots
+// and blanks dropped, letters of either case alike; POSIX: the name's own
+// bytes. Empty for a name the system cannot hold.
+std::string name_key(const any::string& name);
+// Calls `found` with the key of every name in the folder `name` (and of
+// each name's short alias, where the system has them); a folder that does
+// not exist holds nothing. False when the folder cannot be read.
+bool list_keys(const io::path& name, const std::function<void(const std::string&)>& found);
 
 // The last error, to keep it across a cleanup call.
 std::int32_t last_error();

@@ -8,6 +8,8 @@
 // afterwards seeks it there.
 #pragma once
 
+#include <vector>
+
 #include "io/fork.h"
 #include "stream/random/input.h"
 
@@ -26,6 +28,11 @@ public:
     void seek(size_type position) override { position_ = position; }
     // Leaves the fork open.
     void close() override {}
+    // Reads shorter than `bytes` fetch that many at once and serve the
+    // following reads from memory: an archive of many small entries costs
+    // one system call per block, not two per entry (its header, its data).
+    // Only for a fork nobody writes while it is read.
+    void read_ahead(std::uint32_t bytes) { ahead_.resize(bytes); }
 
 protected:
     std::uint32_t do_read(void* buffer, std::uint32_t length) override;
@@ -33,9 +40,15 @@ protected:
     size_type do_position() override { return position_; }
 
 private:
+    // Copies what the block read ahead holds at the position.
+    std::uint32_t from_block(std::uint8_t* buffer, std::uint32_t length);
+
     io::fork* fork_;
     size_type position_;
     size_type size_ = unknown_size;
+    std::vector<std::uint8_t> ahead_;  // empty: no reading ahead
+    size_type block_start_ = 0;
+    std::uint32_t block_length_ = 0;
     static constexpr size_type unknown_size = ~size_type{0};
 };
 

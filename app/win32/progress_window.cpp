@@ -20,6 +20,16 @@ std::uint64_t scale = 1;
 // What the count line shows: the percentage and which file of how many.
 std::uint32_t percent = 0;
 std::uint64_t files = 0, reached = 0;
+// What was last put on the screen, and when: the window is brought up to
+// date at most every `refresh_milliseconds`, since an archive of small
+// files would otherwise spend more time on the display than on its files.
+constexpr DWORD refresh_milliseconds = 30;
+DWORD refreshed_at = 0;
+bool ever_refreshed = false;
+std::uint32_t shown_percent = 0;
+std::uint64_t shown_reached = 0;
+std::wstring name;
+bool name_changed = false;
 // Set by the window procedure when the user clicks Cancel (or closes the
 // window); `step` raises the cancel after dispatching, since an exception
 // must not cross the system's dispatch frames.
@@ -55,6 +65,20 @@ void show_count() {
     SetDlgItemTextW(window, resource::progress_count, text.c_str());
 }
 
+bool refresh_due() { return !ever_refreshed || GetTickCount() - refreshed_at >= refresh_milliseconds; }
+
+void refresh() {
+    refreshed_at = GetTickCount();
+    ever_refreshed = true;
+    if (window == nullptr) return;
+    if (shown_percent != percent) SendMessageW(bar, PBM_SETPOS, percent, 0);
+    if (shown_percent != percent || shown_reached != reached) show_count();
+    shown_percent = percent;
+    shown_reached = reached;
+    if (name_changed) SetDlgItemTextW(window, resource::current_file, name.c_str());
+    name_changed = false;
+}
+
 }  // namespace
 
 void progress_window::show() {
@@ -69,33 +93,35 @@ void progress_window::begin(std::uint64_t total) {
     scale = total / 100 == 0 ? 1 : total / 100;
     SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     percent = 0;
+    shown_percent = 0;
     show_count();
 }
 
 void progress_window::step(std::uint64_t position) {
-    const std::uint64_t now = position / scale > 100 ? 100 : position / scale;
-    if (now != percent) {
-        percent = static_cast<std::uint32_t>(now);
-        SendMessageW(bar, PBM_SETPOS, percent, 0);
-        show_count();
-    }
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    percent = static_cast<std::uint32_t>(position / scale > 100 ? 100 : position / scale);
+    if (refresh_due()) {
+        refresh();
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
     }
     if (cancel_requested) throw evacuation();
 }
 
-void progress_window::set_name(const any::string& name) {
-    SetDlgItemTextW(window, resource::current_file, wide::text(name));
+void progress_window::set_name(const any::string& text) {
+    if (window == nullptr) return;
+    name = wide::text(text);
+    name_changed = true;
+    if (refresh_due()) refresh();
 }
 
 void progress_window::set_file_count(std::uint64_t count) { files = count; }
 
 void progress_window::reach_file(std::uint64_t number) {
     reached = number;
-    show_count();
+    if (refresh_due()) refresh();
 }
 
 void progress_window::destroy() { DestroyWindow(window); }

@@ -4,6 +4,7 @@
 
 #include "io/system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
@@ -383,6 +384,23 @@ handle_type open_folder_in(handle_type folder, const std::u16string& /*folder_na
 void create_folder_in(handle_type folder, const std::u16string& /*folder_name*/, const any::string& name) {
     std::string text;
     if (component_name(name, text)) mkdirat(descriptor(folder), text.c_str(), 0777);  // less the umask
+}
+
+std::string name_key(const any::string& name) {
+    std::string text;
+    return component_name(name, text) ? text : std::string();
+}
+
+bool list_keys(const io::path& name, const std::function<void(const std::string&)>& found) {
+    std::string text;
+    if (!narrow_name(name, text)) return false;
+    DIR* folder = opendir(text.c_str());
+    if (folder == nullptr) return errno == ENOENT;
+    errno = 0;
+    while (const dirent* item = readdir(folder)) found(item->d_name);
+    const bool complete = errno == 0;
+    closedir(folder);
+    return complete;
 }
 
 bool close_folder(handle_type folder) { return ::close(descriptor(folder)) == 0; }

@@ -446,6 +446,48 @@ void create_folder_in(handle_type /*folder*/, const std::u16string& folder_name,
     if (name_in(folder_name, name, text)) CreateDirectoryW(text.c_str(), nullptr);
 }
 
+namespace {
+
+// A key of a wide name, as name_key makes them.
+std::string key_of(std::wstring name) {
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+    if (name.empty()) return std::string();
+    // The system's own case mapping, not the user's language's.
+    std::wstring upper(name.size(), L'\0');
+    if (LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, name.data(), static_cast<int>(name.size()), &upper[0],
+                      static_cast<int>(upper.size()), nullptr, nullptr, 0) != static_cast<int>(name.size()))
+        upper = name;
+    return std::string(reinterpret_cast<const char*>(upper.data()), upper.size() * sizeof(wchar_t));
+}
+
+}  // namespace
+
+std::string name_key(const any::string& name) {
+    const std::u16string& text = name.wide();
+    if (text.find_first_of(std::u16string(u"\\/\0", 3)) != std::u16string::npos) return std::string();
+    return key_of(std::wstring(text.begin(), text.end()));
+}
+
+bool list_keys(const io::path& name, const std::function<void(const std::string&)>& found) {
+    std::wstring text;
+    if (!wide_name(name, text)) return false;
+    WIN32_FIND_DATAW item;
+    const HANDLE search =
+        FindFirstFileExW((text + L"\\*").c_str(), FindExInfoStandard, &item, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    }
+    do {
+        found(key_of(item.cFileName));
+        // "PROGRA~1" names the same file as "Program Files".
+        if (item.cAlternateFileName[0] != L'\0') found(key_of(item.cAlternateFileName));
+    } while (FindNextFileW(search, &item));
+    const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+    FindClose(search);
+    return complete;
+}
+
 bool close_folder(handle_type folder) { return CloseHandle(native(folder)) != 0; }
 
 int kind_in(handle_type /*folder*/, const std::u16string& folder_name, const any::string& name) {
@@ -464,11 +506,13 @@ handle_type create_file_in(handle_type folder, const std::u16string& folder_name
                            bool replace) {
     std::wstring text;
     if (!name_in(folder_name, name, text)) return io::fork::invalid_handle;
+    // Most files are new: one call makes them, and only a name that is
+    // taken is looked at.
+    HANDLE created = CreateFileW(text.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (created != INVALID_HANDLE_VALUE || !replace || GetLastError() != ERROR_FILE_EXISTS) return portable(created);
     // CREATE_ALWAYS would open a file link's target: the link goes first.
-    if (replace && kind_in(folder, folder_name, name) == 3 && !DeleteFileW(text.c_str()))
-        return io::fork::invalid_handle;
-    return portable(CreateFileW(text.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                replace ? CREATE_ALWAYS : CREATE_NEW, 0, nullptr));
+    if (kind_in(folder, folder_name, name) == 3 && !DeleteFileW(text.c_str())) return io::fork::invalid_handle;
+    return portable(CreateFileW(text.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
 bool create_link_in(handle_type /*folder*/, const std::u16string& /*folder_name*/, const any::string& /*name*/,

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -41,6 +42,29 @@ TEST(folder_chain, makes_missing_folders_and_the_root) {
     EXPECT_EQ(scratch.read("dest/a/b/c/f.txt"), "x");
     EXPECT_EQ(scratch.read("dest/a/d/g.txt"), "x");
     EXPECT_EQ(scratch.read("dest/a/b/c/h.txt"), "x");
+}
+
+// Files in turns from many folders, more than the chain keeps open after
+// leaving them, and from folders inside folders it left: each lands where
+// its name says.
+TEST(folder_chain, files_in_turns_from_many_folders) {
+    scratch_folder scratch;
+    io::folder_chain chain(scratch.path("dest"));
+    const std::size_t folders = io::folder_chain::recent + 3;
+    for (int round = 0; round < 2; ++round)
+        for (std::size_t folder = 0; folder < folders; ++folder)
+            create_in(chain, scratch, "f" + std::to_string(folder % 7) + "/" + std::to_string(folder),
+                      "r" + std::to_string(round));
+    int turn = 0;
+    for (const std::string folder : {"a", "a/b", "a", "a/b/c", "a/b", "a"})
+        create_in(chain, scratch, folder, "n" + std::to_string(turn++));
+    for (std::size_t folder = 0; folder < folders; ++folder)
+        for (const char* round : {"r0", "r1"})
+            EXPECT_EQ(scratch.read("dest/f" + std::to_string(folder % 7) + "/" + std::to_string(folder) + "/" + round),
+                      "x");
+    EXPECT_EQ(scratch.names("dest/a"), (std::vector<std::string>{"b", "n0", "n2", "n5"}));
+    EXPECT_EQ(scratch.names("dest/a/b"), (std::vector<std::string>{"c", "n1", "n4"}));
+    EXPECT_EQ(scratch.names("dest/a/b/c"), (std::vector<std::string>{"n3"}));
 }
 
 // Deeper than the handles kept open: the closed ones are opened again on

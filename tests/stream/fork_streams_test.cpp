@@ -2,6 +2,10 @@
 // writing it, and leaving the fork open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "io/file.h"
 #include "stream/fork_input.h"
 #include "stream/fork_output.h"
@@ -68,6 +72,40 @@ TEST(fork_input, copies_everything_that_is_left) {
     stream::vector_output copy(bytes);
     EXPECT_EQ(input.copy_to(copy), content.size() - 10);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), content.substr(10));
+    file.data_fork().close();
+}
+
+// Reading ahead changes no byte read: seeks back and forth, reads across
+// the end of the block, reads longer than it, and the file's end.
+TEST(fork_input, reading_ahead_reads_the_same_bytes) {
+    struct step {
+        std::uint64_t seek;  // where to read
+        std::uint32_t length;
+    };
+    const std::vector<step> steps = {
+        {0, 3},    {3, 5},     {30, 4},  {2, 40},    // within the block, then across its end
+        {100, 1},  {64, 200},  {0, 16},  {990, 20},  // longer than the block, back to the start, the end
+        {1000, 4}, {10, 1000}, {999, 1}, {500, 0},
+    };
+    std::string content;
+    for (int at = 0; at < 1000; ++at) content += static_cast<char>('a' + at * 7 % 26);
+    scratch_folder scratch;
+    scratch.write("in", content);
+    io::file file(scratch.path("in"));
+    file.data_fork().open();
+    stream::fork_input input(file.data_fork());
+    input.read_ahead(32);
+    for (const step& s : steps) {
+        input.seek(s.seek);
+        std::string got(s.length, '\0');
+        const std::uint32_t done = input.read(&got[0], s.length);
+        got.resize(done);
+        EXPECT_EQ(got, content.substr(std::min<std::size_t>(s.seek, content.size()), s.length)) << s.seek;
+        EXPECT_EQ(input.position(), s.seek + done);
+    }
+    input.seek(31);
+    EXPECT_EQ(input.get(), content[31]);
+    EXPECT_EQ(input.get(), content[32]);
     file.data_fork().close();
 }
 

@@ -83,6 +83,51 @@ TEST_F(archive_walk, a_folder_removed_between_two_of_its_files_is_made_again) {
     EXPECT_EQ(extracted(), (tree_type{{"d", "<dir>"}, {"d/b", "second"}}));
 }
 
+// What the extraction tells `entering` about each name: new only when
+// nothing of that name, nor a side file of it, is there; a name the run made
+// itself (an earlier entry) is not new. And a file someone else
+// makes after the extraction looked is never overwritten.
+TEST_F(archive_walk, a_name_is_new_only_when_nothing_of_it_is_there) {
+    class asking_extractor : public recording_extractor {
+    public:
+        asking_extractor(io::file& file, fs::path intruder)
+            : recording_extractor(file), intruder_(std::move(intruder)) {}
+        bool entering(const io::path& path) override {
+            news.push_back(surely_new());
+            if (path.components().back().to_utf8() == "late.txt") write_file(intruder_, "someone else's");
+            return recording_extractor::entering(path);
+        }
+        std::vector<bool> news;
+
+    private:
+        fs::path intruder_;
+    };
+    write_file(destination() / "old.txt", "old");
+    write_file(destination() / "sided.info", "side");
+    write_file(destination() / "in" / "old.txt", "old");
+    archive_builder builder;
+    builder.entries = {stored_entry("new.txt", "1"), stored_entry("old.txt", "2"),    stored_entry("sided", "3"),
+                       stored_entry("new.txt", "4"), stored_entry("in/old.txt", "5"), stored_entry("in/new", "6"),
+                       stored_entry("late.txt", "7")};
+    archive_path = folder.native("archive.exe");
+    write_file(archive_path, builder.build());
+    io::file file(to_io(archive_path));
+    file.data_fork().open();
+    asking_extractor extractor(file, destination() / "late.txt");
+    std::string failure;
+    try {
+        extractor.extract(io::directory(to_io(destination())));
+    } catch (const un::exception& error) {
+        failure = error.message;
+    }
+    file.data_fork().close(false);
+    EXPECT_EQ(extractor.news, (std::vector<bool>{true, false, false, false, false, true, true}));
+    EXPECT_NE(failure.find("late.txt"), std::string::npos) << failure;
+    EXPECT_EQ(read_file(destination() / "late.txt"), "someone else's");
+    EXPECT_EQ(read_file(destination() / "new.txt"), "4");
+    EXPECT_EQ(read_file(destination() / "in" / "new"), "6");
+}
+
 TEST_F(archive_walk, an_archive_of_folders_only_sends_no_event) {
     archive_builder builder;
     builder.entries = {stored_entry("a/", ""), stored_entry("a/b/", "")};

@@ -1,5 +1,7 @@
 #include "io/name_index.h"
 
+#include <algorithm>
+
 #include "io/system.h"
 
 namespace io {
@@ -21,12 +23,25 @@ std::uint64_t in_folder(std::uint64_t folder, const std::string& key) {
     return mix(folder ^ 0x9E3779B97F4A7C15ull, key);
 }
 
+// The hash of the folder of the first `count` components.
+std::uint64_t folder_hash(const std::vector<any::string>& components, std::size_t count) {
+    std::uint64_t folder = fnv_basis;
+    for (std::size_t at = 0; at < count; ++at) folder = mix(folder, system::name_key(components[at]));
+    return folder;
+}
+
 }  // namespace
 
 std::uint64_t name_index::folder_of(const io::path& name) {
     const auto& components = name.components();
-    std::uint64_t folder = fnv_basis;
-    for (std::size_t at = 0; at + 1 < components.size(); ++at) folder = mix(folder, system::name_key(components[at]));
+    const std::size_t depth = components.empty() ? 0 : components.size() - 1;
+    if (has_last_folder_ && last_folder_.size() == depth &&
+        std::equal(last_folder_.begin(), last_folder_.end(), components.begin()))
+        return last_folder_hash_;
+    const std::uint64_t folder = folder_hash(components, depth);
+    last_folder_.assign(components.begin(), components.begin() + static_cast<std::ptrdiff_t>(depth));
+    last_folder_hash_ = folder;
+    has_last_folder_ = true;
     return folder;
 }
 
@@ -55,10 +70,17 @@ bool name_index::any_fork_may_exist(const io::path& name) {
 }
 
 void name_index::made(const io::path& name, std::size_t levels) {
-    io::path made = name;
-    for (std::size_t level = 0; level < levels && !made.empty(); ++level, made.pop_back()) {
-        const std::string key = system::name_key(made.components().back());
-        if (!key.empty()) names_.insert(in_folder(folder_of(made), key));
+    const auto& components = name.components();
+    levels = std::min(levels, components.size());
+    if (levels == 0) return;
+    // The name's own folder is the one kept; those above it are hashed
+    // here, without taking its place.
+    std::uint64_t folder = folder_of(name);
+    for (std::size_t level = 0; level < levels; ++level) {
+        const std::size_t at = components.size() - 1 - level;
+        if (level > 0) folder = folder_hash(components, at);
+        const std::string key = system::name_key(components[at]);
+        if (!key.empty()) names_.insert(in_folder(folder, key));
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 #include "io/path.h"
 
@@ -29,8 +30,9 @@ public:
     void made(const io::path& name, std::size_t levels);
 
 private:
-    // The hash of the folder that holds `name`.
-    static std::uint64_t folder_of(const io::path& name);
+    // The hash of the folder that holds `name`; the last one is kept, since
+    // an archive's files come folder by folder.
+    std::uint64_t folder_of(const io::path& name);
     // Whether the folder that holds `name` (whose hash is `folder`) is
     // listed: listed now if it never was.
     bool listed(const io::path& name, std::uint64_t folder);
@@ -38,6 +40,9 @@ private:
     std::unordered_set<std::uint64_t> folders_;     // listed
     std::unordered_set<std::uint64_t> unreadable_;  // could not be listed
     std::unordered_set<std::uint64_t> names_;
+    std::vector<any::string> last_folder_;
+    std::uint64_t last_folder_hash_ = 0;
+    bool has_last_folder_ = false;
 };
 
 }  // namespace io

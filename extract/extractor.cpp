@@ -101,8 +101,7 @@ void extractor::extract_entry(archive& directory, const survey& check, const cen
     if (const std::string* target = check.link_target(index)) {
         // Links are rare: made when every file before them is.
         if (workers) workers->drain();
-        bool fresh = false;
-        if (entering_name(writer, fields.name, fresh)) writer.link(fields.name, *target);
+        if (entering_name(writer, fields.name)) writer.link(fields.name, *target);
         return;
     }
     extract_file(directory, header, record, index, writer, workers);
@@ -115,8 +114,7 @@ void extractor::extract_file(archive& directory, const local_header& header, con
     const bool unnamed = components.empty() || (components.size() == 1 && components[0] == any::string(u"-"));
     io::path name = unnamed ? default_name() : fields.name;
     if (workers) workers->claim(name, false);
-    bool fresh = false;
-    if (!entering_name(writer, name, fresh)) return;
+    if (!entering_name(writer, name)) return;
 
     stream::fork_input& input = directory.input();
     // The passphrase is asked before the file is made, so that a cancel
@@ -125,7 +123,7 @@ void extractor::extract_file(archive& directory, const local_header& header, con
         if (fields.encrypted() && passphrase.empty()) passphrase_needed(passphrase);
     });
     file_entry entry(index, header, std::move(name), record.unix_mode() & io::item_info::permission_bits,
-                     input.position(), !fresh);
+                     input.position(), !surely_new_);
     if (workers) {
         // Made here, once, not by workers racing to make it.
         writer.make_destination();
@@ -136,11 +134,10 @@ void extractor::extract_file(archive& directory, const local_header& header, con
     entry.write(input, writer, passphrase, &forward);
 }
 
-bool extractor::entering_name(const entry_writer& writer, const io::path& name, bool& fresh) {
+bool extractor::entering_name(const entry_writer& writer, const io::path& name) {
     const io::path path = writer.path_of(name);
-    fresh = surely_new_ = !known_names_.any_fork_may_exist(path);
+    surely_new_ = !known_names_.any_fork_may_exist(path);
     const bool enter = entering(path);
-    surely_new_ = false;
     if (enter) known_names_.made(path, name.components().size());
     return enter;
 }

@@ -59,7 +59,7 @@ public:
     std::string passphrase;
 
 protected:
-    // While `entering` runs: true when nothing of the entry's name (nor a
+    // For the entry last `entering`ed: true when nothing of its name (nor a
     // side file of it) existed in its folder when the extraction first
     // looked, and the extraction has made nothing of that name since. Such
     // an entry is created without replacing anything, so a file someone
@@ -75,9 +75,9 @@ private:
     void extract_file(archive& directory, const local_header& header, const central_header& record, std::uint64_t index,
                       entry_writer& writer, file_workers* workers);
     // `entering` for the entry written as `name` below the destination,
-    // with what is known of its name (`fresh`: surely new); a name entered
-    // counts as made.
-    bool entering_name(const entry_writer& writer, const io::path& name, bool& fresh);
+    // with what is known of its name (`surely_new`); a name entered counts
+    // as made.
+    bool entering_name(const entry_writer& writer, const io::path& name);
     // The name of an entry stored without one: the last component of the
     // archive file's own name without its extension; a name without an
     // extension gets ".out", so that it can never be the program itself.

@@ -396,8 +396,14 @@ bool list_keys(const io::path& name, const std::function<void(const std::string&
     if (!narrow_name(name, text)) return false;
     DIR* folder = opendir(text.c_str());
     if (folder == nullptr) return errno == ENOENT;
-    errno = 0;
-    while (const dirent* item = readdir(folder)) found(item->d_name);
+    // errno tells the end from a failure only when cleared before each
+    // read: the callback may leave it set.
+    for (;;) {
+        errno = 0;
+        const dirent* item = readdir(folder);
+        if (item == nullptr) break;
+        found(item->d_name);
+    }
     const bool complete = errno == 0;
     closedir(folder);
     return complete;
